@@ -1,0 +1,146 @@
+#include "framework/syslog.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "framework/exception.h"
+
+using namespace vantrel;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class SyslogTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/vantrel-log-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    static std::string fixed() { return "03/07/26 14:05:09"; }
+    std::string dir_;
+};
+
+TEST(DateTime, StampIsMonthDayYearWithTwoDigitsEach) {
+    std::tm t{};
+    t.tm_year = 126;  // 2026
+    t.tm_mon = 2;
+    t.tm_mday = 7;
+    t.tm_hour = 14;
+    t.tm_min = 5;
+    t.tm_sec = 9;
+    EXPECT_EQ(DateTime::text_of(t), "03/07/26 14:05:09");
+    t.tm_year = 100;
+    EXPECT_EQ(DateTime::text_of(t).substr(6, 2), "00");
+    EXPECT_EQ(DateTime().now_text().size(), 17u);
+}
+
+TEST_F(SyslogTest, FileIsByteExact) {
+    const std::string name = dir_ + "/unit.log";
+    {
+        Syslog log(name, false, fixed);
+        EXPECT_TRUE(log.write("first"));
+        EXPECT_TRUE(log.write_plain("plain"));  // does not advance the count
+        EXPECT_TRUE(log.write(std::string("second")));
+    }
+    EXPECT_EQ(slurp(name), "Log file: " + name +
+                               " created 03/07/26 14:05:09\n"
+                               "1 03/07/26 14:05:09 first \r\n"
+                               "plain \r\n"
+                               "2 03/07/26 14:05:09 second \r\n"
+                               "Log file: " +
+                               name + " closed 03/07/26 14:05:09\r\n");
+}
+
+TEST_F(SyslogTest, AppendKeepsOldContentAndRestartsNumbering) {
+    const std::string name = dir_ + "/unit.log";
+    { Syslog(name, false, fixed).write("old"); }
+    const std::string before = slurp(name);
+    {
+        Syslog log(name, true, fixed);
+        log.write("new");
+    }
+    const std::string after = slurp(name);
+    ASSERT_EQ(after.substr(0, before.size()), before);
+    EXPECT_NE(after.find("created 03/07/26 14:05:09\n1 03/07/26 14:05:09 new \r\n", before.size()),
+              std::string::npos);
+    { Syslog log(name, false, fixed); }  // without append: emptied
+    EXPECT_EQ(slurp(name).find("old"), std::string::npos);
+}
+
+TEST_F(SyslogTest, BufferGetsStampAndMessageCutToItsSize) {
+    const std::string name = dir_ + "/unit.log";
+    const std::string message(300, 'm');
+    char buffer[249];
+    std::memset(buffer, 'x', sizeof buffer);
+    {
+        Syslog log(name, false, fixed);
+        ASSERT_TRUE(log.write(message.c_str(), buffer, sizeof buffer));
+    }
+    const std::string expected = (fixed() + " " + message).substr(0, 248);
+    EXPECT_EQ(std::string(buffer), expected);
+    EXPECT_NE(slurp(name).find("1 " + fixed() + " " + message + " \r\n"), std::string::npos);
+}
+
+TEST_F(SyslogTest, MissingDirectoriesAreCreated) {
+    const std::string name = dir_ + "/a/b/c/unit.log";
+    Syslog log(name, false);
+    EXPECT_TRUE(fs::exists(name));
+}
+
+TEST_F(SyslogTest, UnopenableFileThrowsFailedToOpen) {
+    std::ofstream(dir_ + "/file") << "x";
+    const std::string name = dir_ + "/file/unit.log";  // parent is a file
+    try {
+        Syslog log(name, false);
+        FAIL();
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.message(), "Failed to open: " + name);
+    }
+}
+
+TEST_F(SyslogTest, LinesFromManyThreadsNeverInterleaveAndNumbersFollowTheFile) {
+    const std::string name = dir_ + "/unit.log";
+    {
+        Syslog log(name, false);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&log, t] {
+                for (int i = 0; i < 200; ++i)
+                    log.write("thread " + std::to_string(t) + " line " + std::to_string(i));
+            });
+        for (auto& t : threads) t.join();
+    }
+    std::ifstream in(name, std::ios::binary);
+    std::string line;
+    std::getline(in, line);  // header
+    for (long expected = 1; expected <= 800; ++expected) {
+        ASSERT_TRUE(std::getline(in, line));
+        EXPECT_EQ(std::stol(line), expected);
+        EXPECT_EQ(line.substr(line.size() - 2), " \r");
+    }
+}
+
+TEST_F(SyslogTest, OpenWithStartsAProgramWithTheLogName) {
+    const std::string name = dir_ + "/unit.log";
+    Syslog log(name, false);
+    EXPECT_GT(log.open_with("true"), 0);
+    EXPECT_EQ(log.open_with("no-such-program-anywhere"), -1);
+}
+
+}  // namespace
