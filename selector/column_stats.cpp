@@ -1,0 +1,74 @@
+#include "selector/column_stats.h"
+
+#include "framework/exception.h"
+
+namespace vantrel {
+namespace {
+
+std::string type_key(int column) {
+    return "COL" + std::to_string(column) + "TYPE";
+}
+std::string count_key(int column) {
+    return "COL" + std::to_string(column) + "COUNT";
+}
+std::string missing(const std::string& key) {
+    return "persistent data file missing " + key + " definition";
+}
+
+}  // namespace
+
+ColumnStats::ColumnStats(VantrelParams& params, Log log) : params_(params), log_(std::move(log)) {}
+
+void ColumnStats::open() {
+    const std::string path = params_.stats_path();
+    int result = CONFIG_OK;
+    try {
+        result = store_.load_config(path);
+    } catch (const std::exception& e) {
+        load_failed_ = true;
+        log_("persistent data in " + path + " failed to load; it is kept as it is and not written");
+        throw Exception(e.what());
+    }
+    if (result == CONFIG_NOT_FOUND) {
+        load_failed_ = false;
+        store_.save_as(path, true);
+        log_("Creating stats file " + path);
+        write();
+    } else if (result != CONFIG_OK) {
+        load_failed_ = true;
+        throw Exception("can't read persistent data file " + path);
+    }
+    load_failed_ = false;
+    read();
+}
+
+void ColumnStats::read() {
+    for (int i = 1; i <= params_.capacity(); ++i) {
+        std::string type;
+        if (!store_.get(type_key(i), type)) throw Exception(missing(type_key(i)));
+        params_.set_column_type(i, type);
+        std::int32_t count = 0;
+        if (!store_.get(count_key(i), count)) throw Exception(missing(count_key(i)));
+        params_.set_sample_count(i, count);
+    }
+}
+
+void ColumnStats::write() {
+    if (load_failed_) {
+        log_("persistent data not written: " + store_.file_name() + " failed to load");
+        return;
+    }
+    for (int i = 1; i <= params_.capacity(); ++i) {
+        if (!store_.set(type_key(i), params_.column_type(i))) {
+            store_.add(type_key(i), params_.column_type(i));
+            log_(missing(type_key(i)));
+        }
+        if (!store_.set(count_key(i), static_cast<std::int32_t>(params_.sample_count(i)))) {
+            store_.add(count_key(i), static_cast<std::int32_t>(params_.sample_count(i)));
+            log_(missing(count_key(i)));
+        }
+    }
+    store_.save();
+}
+
+}  // namespace vantrel
