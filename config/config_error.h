@@ -1,15 +1,17 @@
 #pragma once
 // The failure of reading a configuration file: a syntax error (" line N column M") or a
-// failure of the input. The message is the complete text the owner of the store reports.
+// failure of the input. The message is the complete text the owner of the store reports. It is
+// the system's Exception, so owners catch it with every other failure.
 
-#include <stdexcept>
 #include <string>
+
+#include "framework/exception.h"
 
 namespace vantrel {
 
-class ConfigError : public std::runtime_error {
+class ConfigError : public Exception {
   public:
-    explicit ConfigError(const std::string& message) : std::runtime_error(message) {}
+    explicit ConfigError(const std::string& message) : Exception(message) {}
 };
 
 }  // namespace vantrel
