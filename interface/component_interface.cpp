@@ -120,7 +120,7 @@ bool ComponentInterface::slots_fit(const Operation& op) const {
 bool ComponentInterface::write_slot(const Slot& slot, const Value& value) {
     if (!properties_ || type_of(value) != slot.type || !properties_->fits(slot.offset, slot.size()))
         return false;
-    if (slot.type == ValueType::text) {
+    if (slot.type == WireType::text) {
         const std::string_view text = cut_text(std::get<std::string>(value));
         // The characters and their NUL only: the rest of the slot keeps what it held.
         std::string with_nul(text);

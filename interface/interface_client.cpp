@@ -39,12 +39,12 @@ void check_results(const Operation& op, std::initializer_list<Out> results) {
 
 }  // namespace
 
-ValueType Out::type() const {
+WireType Out::type() const {
     return std::visit(
-        Overloaded{[](std::int32_t*) { return ValueType::integer; },
-                   [](bool*) { return ValueType::truth; }, [](double*) { return ValueType::real; },
-                   [](std::string*) { return ValueType::text; },
-                   [](const Buffer&) { return ValueType::text; }},
+        Overloaded{[](std::int32_t*) { return WireType::integer; },
+                   [](bool*) { return WireType::truth; }, [](double*) { return WireType::real; },
+                   [](std::string*) { return WireType::text; },
+                   [](const Buffer&) { return WireType::text; }},
         target_);
 }
 

@@ -39,7 +39,7 @@ class Out {
     // A caller's text buffer of `capacity` bytes (at least 1): the text is cut to fit with its NUL.
     Out(char* buffer, std::size_t capacity) : target_(Buffer{buffer, capacity}) {}
 
-    ValueType type() const;
+    WireType type() const;
     // Sets the target to its zero (empty text).
     void clear() const;
     // Stores `value`, which must be of type().

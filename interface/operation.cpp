@@ -28,29 +28,29 @@ std::size_t Operation::results_end() const {
     return end;
 }
 
-Slot InterfaceLayout::add_slot(ValueType type) {
+Slot InterfaceLayout::add_slot(WireType type) {
     Slot slot{properties_size_, type};
     properties_size_ += slot.size();
     return slot;
 }
 
 Operation InterfaceLayout::add_one_way(std::string name, std::uint16_t code,
-                                       std::vector<ValueType> arguments) {
+                                       std::vector<WireType> arguments) {
     return add(Operation{std::move(name), code, CallKind::one_way, std::move(arguments), {}});
 }
 
 Operation InterfaceLayout::add_two_way(std::string name, std::uint16_t code,
-                                       std::vector<ValueType> arguments,
+                                       std::vector<WireType> arguments,
                                        std::vector<Slot> results) {
     return add(Operation{std::move(name), code, CallKind::two_way, std::move(arguments),
                          std::move(results)});
 }
 
 Operation InterfaceLayout::add_two_way_with_slots(std::string name, std::uint16_t code,
-                                                  std::vector<ValueType> arguments,
-                                                  const std::vector<ValueType>& result_types) {
+                                                  std::vector<WireType> arguments,
+                                                  const std::vector<WireType>& result_types) {
     std::vector<Slot> results;
-    for (ValueType type : result_types) results.push_back(add_slot(type));
+    for (WireType type : result_types) results.push_back(add_slot(type));
     return add_two_way(std::move(name), code, std::move(arguments), std::move(results));
 }
 

@@ -25,7 +25,7 @@ namespace vantrel {
 // One result slot in the properties segment.
 struct Slot {
     std::size_t offset = 0;
-    ValueType type = ValueType::integer;
+    WireType type = WireType::integer;
     std::size_t size() const { return wire_size(type); }
     std::size_t end() const { return offset + size(); }
 };
@@ -36,7 +36,7 @@ struct Operation {
     std::string name;
     std::uint16_t code = 0;
     CallKind kind = CallKind::one_way;
-    std::vector<ValueType> arguments;
+    std::vector<WireType> arguments;
     std::vector<Slot> results;  // two-way only; may be empty
 
     // Header, arguments, and the call id of a two-way call.
@@ -58,17 +58,17 @@ inline constexpr std::size_t kRecordHeaderSize = 4;
 class InterfaceLayout {
   public:
     // A result slot of `type` at the current properties size, which it then advances.
-    Slot add_slot(ValueType type);
+    Slot add_slot(WireType type);
     // Enters a one-way operation. Throws Exception when the name or code is taken or its record
     // would not fit in a 16-bit length.
-    Operation add_one_way(std::string name, std::uint16_t code, std::vector<ValueType> arguments);
+    Operation add_one_way(std::string name, std::uint16_t code, std::vector<WireType> arguments);
     // Enters a two-way operation answering in `results` (slots laid out before, in any order).
-    Operation add_two_way(std::string name, std::uint16_t code, std::vector<ValueType> arguments,
+    Operation add_two_way(std::string name, std::uint16_t code, std::vector<WireType> arguments,
                           std::vector<Slot> results);
     // Lays out one slot per result type, in order, then enters the operation.
     Operation add_two_way_with_slots(std::string name, std::uint16_t code,
-                                     std::vector<ValueType> arguments,
-                                     const std::vector<ValueType>& result_types);
+                                     std::vector<WireType> arguments,
+                                     const std::vector<WireType>& result_types);
 
     const Operation* find(std::uint16_t code) const;
     const Operation* find(std::string_view name) const;

@@ -7,42 +7,42 @@
 
 namespace vantrel {
 
-const char* to_string(ValueType type) {
+const char* to_string(WireType type) {
     switch (type) {
-        case ValueType::integer:
+        case WireType::integer:
             return "integer";
-        case ValueType::truth:
+        case WireType::truth:
             return "truth value";
-        case ValueType::real:
+        case WireType::real:
             return "real";
-        case ValueType::text:
+        case WireType::text:
             return "text";
     }
     return "unknown";
 }
 
-ValueType type_of(const Value& value) {
+WireType type_of(const Value& value) {
     switch (value.index()) {
         case 0:
-            return ValueType::integer;
+            return WireType::integer;
         case 1:
-            return ValueType::truth;
+            return WireType::truth;
         case 2:
-            return ValueType::real;
+            return WireType::real;
         default:
-            return ValueType::text;
+            return WireType::text;
     }
 }
 
-Value zero_value(ValueType type) {
+Value zero_value(WireType type) {
     switch (type) {
-        case ValueType::integer:
+        case WireType::integer:
             return std::int32_t{0};
-        case ValueType::truth:
+        case WireType::truth:
             return false;
-        case ValueType::real:
+        case WireType::real:
             return 0.0;
-        case ValueType::text:
+        case WireType::text:
             break;
     }
     return std::string();
@@ -87,35 +87,35 @@ std::string get_text(const std::uint8_t* field, std::size_t field_size) {
     return std::string(reinterpret_cast<const char*>(field), length);
 }
 
-void put_value(std::uint8_t* at, ValueType type, const Value& value) {
+void put_value(std::uint8_t* at, WireType type, const Value& value) {
     if (type_of(value) != type)
         throw Exception(std::string("a ") + to_string(type_of(value)) + " given where a " +
                         to_string(type) + " belongs");
     switch (type) {
-        case ValueType::integer:
+        case WireType::integer:
             put_int32(at, std::get<std::int32_t>(value));
             break;
-        case ValueType::truth:
+        case WireType::truth:
             put_int32(at, std::get<bool>(value) ? 1 : 0);
             break;
-        case ValueType::real:
+        case WireType::real:
             put_real(at, std::get<double>(value));
             break;
-        case ValueType::text:
+        case WireType::text:
             put_text_field(at, std::get<std::string>(value));
             break;
     }
 }
 
-Value get_value(const std::uint8_t* at, ValueType type) {
+Value get_value(const std::uint8_t* at, WireType type) {
     switch (type) {
-        case ValueType::integer:
+        case WireType::integer:
             return get_int32(at);
-        case ValueType::truth:
+        case WireType::truth:
             return get_int32(at) != 0;
-        case ValueType::real:
+        case WireType::real:
             return get_real(at);
-        case ValueType::text:
+        case WireType::text:
             break;
     }
     return get_text(at);

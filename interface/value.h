@@ -18,7 +18,7 @@ namespace vantrel {
 static_assert(std::endian::native == std::endian::little,
               "the interface wire format is little-endian and copied as is");
 
-enum class ValueType : std::uint8_t { integer, truth, real, text };
+enum class WireType : std::uint8_t { integer, truth, real, text };
 
 inline constexpr std::size_t kIntegerSize = 4;
 inline constexpr std::size_t kRealSize = 8;
@@ -26,28 +26,28 @@ inline constexpr std::size_t kTextFieldSize = 4096;
 inline constexpr std::size_t kMaxTextLength = kTextFieldSize - 1;
 
 // Bytes a value of `type` takes in a record or a result slot.
-constexpr std::size_t wire_size(ValueType type) {
+constexpr std::size_t wire_size(WireType type) {
     switch (type) {
-        case ValueType::integer:
-        case ValueType::truth:
+        case WireType::integer:
+        case WireType::truth:
             return kIntegerSize;
-        case ValueType::real:
+        case WireType::real:
             return kRealSize;
-        case ValueType::text:
+        case WireType::text:
             return kTextFieldSize;
     }
     return 0;
 }
 
-const char* to_string(ValueType type);
+const char* to_string(WireType type);
 
 // One argument or result. Construction is strict on purpose: an int is an integer, a bool a truth
 // value, a double a real, and any text a text; anything else does not compile.
 using Value = std::variant<std::int32_t, bool, double, std::string>;
 
-ValueType type_of(const Value& value);
+WireType type_of(const Value& value);
 // The zero of a type: 0, false, 0.0 or the empty text.
-Value zero_value(ValueType type);
+Value zero_value(WireType type);
 
 void put_int32(std::uint8_t* at, std::int32_t value);
 std::int32_t get_int32(const std::uint8_t* at);
@@ -65,8 +65,8 @@ std::string get_text(const std::uint8_t* field, std::size_t field_size = kTextFi
 
 // Encodes `value` (which must be of `type`) into wire_size(type) bytes at `at`. A text is written
 // as a whole argument field.
-void put_value(std::uint8_t* at, ValueType type, const Value& value);
+void put_value(std::uint8_t* at, WireType type, const Value& value);
 // Decodes wire_size(type) bytes at `at`. A truth value is true for any non-zero integer.
-Value get_value(const std::uint8_t* at, ValueType type);
+Value get_value(const std::uint8_t* at, WireType type);
 
 }  // namespace vantrel

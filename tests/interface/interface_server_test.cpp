@@ -157,8 +157,8 @@ class SmallClient : public InterfaceClient {
     explicit SmallClient(const std::string& name) : InterfaceClient(name) {
         InterfaceLayout& l = layout();
         l.add_two_way("ping", 0, {}, {});
-        add_ = l.add_two_way_with_slots("add", 1, {ValueType::integer, ValueType::integer},
-                                        {ValueType::integer});
+        add_ = l.add_two_way_with_slots("add", 1, {WireType::integer, WireType::integer},
+                                        {WireType::integer});
         set_queue_size(kQueueSize);
     }
     int add(std::int32_t a, std::int32_t b, std::int32_t& sum) {

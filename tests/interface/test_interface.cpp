@@ -7,10 +7,10 @@
 namespace vantrel::test {
 
 namespace {
-constexpr auto I = ValueType::integer;
-constexpr auto B = ValueType::truth;
-constexpr auto R = ValueType::real;
-constexpr auto T = ValueType::text;
+constexpr auto I = WireType::integer;
+constexpr auto B = WireType::truth;
+constexpr auto R = WireType::real;
+constexpr auto T = WireType::text;
 }  // namespace
 
 TestOperations declare_test_operations(InterfaceLayout& l) {

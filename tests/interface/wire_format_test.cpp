@@ -12,10 +12,10 @@ using namespace vantrel;
 
 namespace {
 
-constexpr auto I = ValueType::integer;
-constexpr auto B = ValueType::truth;
-constexpr auto R = ValueType::real;
-constexpr auto T = ValueType::text;
+constexpr auto I = WireType::integer;
+constexpr auto B = WireType::truth;
+constexpr auto R = WireType::real;
+constexpr auto T = WireType::text;
 
 std::uint16_t u16_at(const RecordBytes& r, std::size_t at) {
     return static_cast<std::uint16_t>(r[at] | r[at + 1] << 8);
@@ -89,7 +89,7 @@ TEST(WireFormat, SlotsAreLaidOutInOrderFromTheHeader) {
     EXPECT_EQ(layout.find(22)->name, "get_pres_limits");
     EXPECT_THROW(layout.add_one_way("again", 5, {}), Exception);
     EXPECT_THROW(layout.add_one_way("get_name", 40, {}), Exception);
-    EXPECT_THROW(layout.add_one_way("huge", 41, std::vector<ValueType>(16, T)), Exception);
+    EXPECT_THROW(layout.add_one_way("huge", 41, std::vector<WireType>(16, T)), Exception);
 }
 
 TEST(WireFormat, ValuesOfTheWrongTypeOrCountAreAFaultOfTheCaller) {
