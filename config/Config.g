@@ -13,6 +13,7 @@ header "post_include_hpp" {
 #include <utility>
 #include <vector>
 
+#include "config/config_char_buffer.h"
 #include "config/config_value.h"
 }
 
@@ -138,6 +139,7 @@ public:
     void commit() override {
         antlr::CharScanner::commit();
         if (!positions_.empty()) positions_.pop_back();
+        if (auto* buffer = dynamic_cast<ConfigCharBuffer*>(&getInputBuffer())) buffer->release();
     }
 
 private:

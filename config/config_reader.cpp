@@ -10,11 +10,13 @@
 
 #include "config/ConfigLexer.hpp"
 #include "config/ConfigParser.hpp"
+#include "config/config_char_buffer.h"
 
 namespace vantrel {
 
 void parse_config(std::istream& in, std::vector<ConfigValue>& entries) {
-    ConfigLexer lexer(in);
+    ConfigCharBuffer characters(in);
+    ConfigLexer lexer(characters);
     antlr::TokenBuffer buffer(lexer);
     ConfigParser parser(buffer);
     parser.config(entries);

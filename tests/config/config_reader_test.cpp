@@ -9,6 +9,7 @@
 #include "config/CfgTokenTypes.hpp"
 #include "config/ConfigLexer.hpp"
 #include "config/ConfigParser.hpp"
+#include "config/config_char_buffer.h"
 #include "config/config_error.h"
 
 using namespace vantrel;
@@ -261,6 +262,28 @@ TEST(ConfigReader, ColumnsAfterARescannedLexemeCountEachCharacterOnce) {
     // "5.x" fails after two characters and is rescanned from the 5: x stays at column 9.
     EXPECT_EQ(error_of("X = 1 5.x;\n"), " line 1 column 9");
     EXPECT_EQ(error_of("X = 1 \"open;\n"), " line 1 column 8");
+}
+
+}  // namespace
+
+namespace {
+
+// The lexer commits every token it forms; the characters of committed tokens must not pile up.
+TEST(ConfigReader, CharacterBufferStaysSmallOnLongInput) {
+    std::string text;
+    for (int i = 0; i < 20000; ++i)
+        text += "KEY" + std::to_string(i) + " = " + std::to_string(i) + ";\n";
+    std::istringstream in(text);
+    ConfigCharBuffer characters(in);
+    ConfigLexer lexer(characters);
+    std::size_t tokens = 0;
+    std::size_t most_held = 0;
+    while (lexer.nextToken()->getType() != antlr::Token::EOF_TYPE) {
+        ++tokens;
+        most_held = std::max(most_held, characters.held());
+    }
+    EXPECT_EQ(tokens, 20000u * 5);
+    EXPECT_LT(most_held, 10000u);  // bounded by the queue's own compaction, not by the input
 }
 
 }  // namespace
