@@ -35,7 +35,7 @@ TEST_P(RandomRecordsTest, ServerSurvivesAndKeepsServingValidCalls) {
     const Operation* known[] = {&ops.ping,   &ops.add,  &ops.negate, &ops.scale, &ops.echo,
                                 &ops.repeat, &ops.note, &ops.stats,  &ops.count};
 
-    int pushed = 0, scribbles = 0, served_well = 0;
+    int pushed = 0, scribbles = 0;
     for (int step = 0; step < 3000; ++step) {
         const int roll = uniform(0, 99);
         if (roll < 85) {
@@ -78,22 +78,28 @@ TEST_P(RandomRecordsTest, ServerSurvivesAndKeepsServingValidCalls) {
                 << rc;
             if (rc == kCallDone) {
                 EXPECT_EQ(sum, step + 1);
-                ++served_well;
             }
         }
     }
     EXPECT_GT(pushed, 2000);
     EXPECT_GT(scribbles, 200);
 
+    // The server works through what is left of the junk; its two-way records release the done
+    // signal with ids of nobody's, and a call that wakes on one of those returns 5.
+    ASSERT_TRUE(eventually([&] { return queue.pending() == 0; }, 30000));
     client.set_call_timeout(10000);
-    int rc = kCallOtherCompletion;
-    for (int attempt = 0; attempt < 5 && rc != kCallDone; ++attempt) rc = client.ping();
-    ASSERT_EQ(rc, kCallDone);
+    int other_completions = 0;
     for (int i = 0; i < 50; ++i) {
         std::int32_t sum = 0;
-        ASSERT_EQ(client.add(i, 1000, sum), kCallDone);
+        int rc = client.add(i, 1000, sum);
+        for (int attempt = 0; attempt < 3 && rc == kCallOtherCompletion; ++attempt) {
+            ++other_completions;
+            rc = client.add(i, 1000, sum);
+        }
+        ASSERT_EQ(rc, kCallDone);
         EXPECT_EQ(sum, i + 1000);
     }
+    EXPECT_LT(other_completions, 10);
     ServerStats stats;
     ASSERT_EQ(client.stats(stats), kCallDone);
     EXPECT_GT(stats.rejected, 100);
