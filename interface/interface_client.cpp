@@ -27,6 +27,8 @@ template <class... Ts>
 struct Overloaded : Ts... {
     using Ts::operator()...;
 };
+template <class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
 
 void check_results(const Operation& op, std::initializer_list<Out> results) {
     bool match = results.size() == op.results.size();
