@@ -14,12 +14,15 @@
 
 namespace vantrel {
 
-void parse_config(std::istream& in, std::vector<ConfigValue>& entries) {
+bool parse_config(std::istream& in, std::vector<ConfigValue>& entries) {
     ConfigCharBuffer characters(in);
     ConfigLexer lexer(characters);
     antlr::TokenBuffer buffer(lexer);
     ConfigParser parser(buffer);
     parser.config(entries);
+    // The reading ends without error at the first token that cannot begin an entry; only the
+    // end-of-input token means that nothing was left unread.
+    return buffer.LA(1) == antlr::Token::EOF_TYPE;
 }
 
 std::int32_t parse_integer(const std::string& text) {

@@ -14,7 +14,8 @@ namespace vantrel {
 // first. Lexical problems are reported on the standard error stream and skipped; reading stops
 // silently at the first line that cannot begin an entry. Throws ConfigError on a syntax error
 // (" line N column M") or an input failure; the entries read before it stay in the list.
-void parse_config(std::istream& in, std::vector<ConfigValue>& entries);
+// Returns true when the reading went on to the end of the input, false when it stopped early.
+bool parse_config(std::istream& in, std::vector<ConfigValue>& entries);
 
 // The value of an INTEGER token (optional sign, decimal digits), clamped to the 32-bit range.
 std::int32_t parse_integer(const std::string& text);

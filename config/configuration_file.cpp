@@ -316,7 +316,8 @@ int ConfigurationFile::load_config(const std::string& path) {
     file_name_ = std::move(normalised);
     entries_.clear();
     std::istringstream in(std::move(text));
-    parse_config(in, entries_);
+    complete_ = false;
+    complete_ = parse_config(in, entries_);
     return CONFIG_OK;
 }
 

@@ -102,6 +102,9 @@ class ConfigurationFile {
     virtual std::string directory() const;
 
     const std::string& file_name() const { return file_name_; }
+    // False when the last load stopped silently before the end of its file (at a line that
+    // cannot begin an entry): the store then lacks whatever followed. Saving would drop it.
+    bool last_load_complete() const { return complete_; }
     const std::vector<ConfigValue>& entries() const { return entries_; }
 
   private:
@@ -112,6 +115,7 @@ class ConfigurationFile {
 
     std::string file_name_;
     std::vector<ConfigValue> entries_;
+    bool complete_ = true;
 };
 
 }  // namespace vantrel

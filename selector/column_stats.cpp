@@ -37,6 +37,10 @@ void ColumnStats::open() {
     } else if (result != CONFIG_OK) {
         load_failed_ = true;
         throw Exception("can't read persistent data file " + path);
+    } else if (!store_.last_load_complete()) {
+        // The reader stopped at a line it could not take: what follows it is not in the store.
+        load_failed_ = true;
+        throw Exception("persistent data file " + path + " could not be read to its end");
     }
     load_failed_ = false;
     read();

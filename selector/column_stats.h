@@ -3,8 +3,9 @@
 // (COL<i>COUNT), kept across restarts in a configuration-format file. Entries of columns beyond
 // the capacity, and entries of other names, are carried along untouched.
 //
-// A file that failed to load is never written back: its store holds only the entries before the
-// damage, and writing them would lose every later column. Writes resume once a load succeeds.
+// A file that failed to load, or whose reading stopped early at a line it could not take, is never
+// written back: its store holds only the entries before the damage, and writing them would lose
+// every later column. Writes resume once a load succeeds.
 //
 // Thread safety: used by the component's main thread only; values move to and from the shared
 // VantrelParams one lock hold at a time.

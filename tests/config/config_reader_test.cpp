@@ -176,6 +176,15 @@ TEST(ConfigReader, ReadingStopsSilentlyAtALineThatCannotBeginAnEntry) {
         const auto e = read(std::string("A=1;\n") + stopper + "B=2;\n");
         ASSERT_EQ(e.size(), 1u) << stopper;
         EXPECT_EQ(e[0].name(), "A");
+        // The reader says that it stopped before the end.
+        std::istringstream in(std::string("A=1;\n") + stopper + "B=2;\n");
+        std::vector<ConfigValue> entries;
+        EXPECT_FALSE(parse_config(in, entries)) << stopper;
+    }
+    for (const char* whole : {"", "A=1;\nB=2;\n", "// comment only\n", "A=1; // trailing\n"}) {
+        std::istringstream in(whole);
+        std::vector<ConfigValue> entries;
+        EXPECT_TRUE(parse_config(in, entries)) << whole;
     }
 }
 

@@ -166,4 +166,20 @@ TEST_F(ColumnStatsTest, AFileThatFailsToParseIsNeverWrittenBack) {
     EXPECT_EQ(n, 99);
 }
 
+TEST_F(ColumnStatsTest, AFileWhoseReadingStopsEarlyIsNeverWrittenBack) {
+    // A line starting with a number ends the reading silently: columns 4 to 6 would be lost.
+    std::string text = full_file(6);
+    text.insert(text.find("COL4TYPE"), "5 stray words\n");
+    write_file(text);
+    try {
+        stats_.open();
+        FAIL();
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.message(), "persistent data file " + path_ + " could not be read to its end");
+    }
+    params_.set_sample_count(1, 99);
+    stats_.write();
+    EXPECT_EQ(slurp(path_), text);
+}
+
 }  // namespace
