@@ -9,6 +9,7 @@
 
 #include "framework/exception.h"
 #include "tests/interface/helpers.h"
+#include "tests/interface/records.h"
 
 using namespace vantrel;
 using namespace vantrel::test;
@@ -17,26 +18,6 @@ namespace {
 
 // A 116-byte queue: a ring of 100 bytes from offset 16 to 115.
 constexpr std::size_t kSize = 116;
-
-RecordBytes pattern_record(std::size_t length, int seed) {
-    RecordBytes record(length);
-    for (std::size_t i = 0; i < length; ++i) record[i] = static_cast<std::uint8_t>(seed + i);
-    record[0] = static_cast<std::uint8_t>(length & 0xFF);
-    record[1] = static_cast<std::uint8_t>(length >> 8);
-    record[2] = static_cast<std::uint8_t>(seed);
-    record[3] = 0;
-    return record;
-}
-
-std::string hex(const RecordBytes& bytes) {
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (auto b : bytes) {
-        out.push_back(digits[b >> 4]);
-        out.push_back(digits[b & 15]);
-    }
-    return out;
-}
 
 class CommandQueueTest : public IpcTest {};
 

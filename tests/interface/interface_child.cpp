@@ -31,9 +31,12 @@
 #include <vector>
 
 #include "interface/command_queue.h"
+#include "tests/interface/records.h"
 #include "tests/interface/test_interface.h"
 
 using namespace vantrel;
+using vantrel::test::hex;
+using vantrel::test::pattern_record;
 using vantrel::test::TestClient;
 using vantrel::test::TestServer;
 
@@ -64,26 +67,6 @@ std::vector<std::string> split(const std::string& text) {
     std::stringstream in(text);
     for (std::string part; std::getline(in, part, ':');) parts.push_back(part);
     return parts;
-}
-
-std::string hex(const RecordBytes& bytes) {
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (auto b : bytes) {
-        out.push_back(digits[b >> 4]);
-        out.push_back(digits[b & 15]);
-    }
-    return out;
-}
-
-RecordBytes pattern_record(std::size_t length, int seed) {
-    RecordBytes record(length);
-    for (std::size_t i = 0; i < length; ++i) record[i] = static_cast<std::uint8_t>(seed + i);
-    record[0] = static_cast<std::uint8_t>(length & 0xFF);
-    record[1] = static_cast<std::uint8_t>(length >> 8);
-    record[2] = static_cast<std::uint8_t>(seed);
-    record[3] = 0;
-    return record;
 }
 
 int serve(const std::string& name) {
