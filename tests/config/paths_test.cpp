@@ -8,20 +8,17 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/files.h"
+
 namespace fs = std::filesystem;
 using namespace vantrel;
 
 namespace {
 
 class PathsTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/vantrel-paths-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string dir_;
+  protected:
+    vantrel::test::TempDir temp_;
+    const std::string dir_ = temp_.path();
 };
 
 TEST(DirectoryOf, KeepsTheSeparatorAsWritten) {

@@ -10,6 +10,7 @@
 #include "framework/exception.h"
 #include "interface/component_ifs.h"
 #include "platform/clock.h"
+#include "tests/support/files.h"
 #include "tests/support/ipc_test.h"
 
 using namespace vantrel;
@@ -33,19 +34,14 @@ class CountingComponent : public Component {
 
 class ComponentCycleTest : public test::IpcTest {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/vantrel-cycle-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
     std::string log_text() {
         std::ifstream in(dir_ + "/counting.log", std::ios::binary);
         std::stringstream s;
         s << in.rdbuf();
         return s.str();
     }
-    std::string dir_;
+    vantrel::test::TempDir temp_;
+    const std::string dir_ = temp_.path();
     platform::VirtualClock clock_;
 };
 

@@ -10,6 +10,7 @@
 #include "framework/component.h"
 #include "interface/clients.h"
 #include "tests/support/child_process.h"
+#include "tests/support/files.h"
 #include "tests/support/ipc_test.h"
 
 using namespace vantrel;
@@ -18,12 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using test::slurp;
 
 // The log's lines without line numbers and time stamps: "<name>: message".
 std::vector<std::string> messages(const std::string& path) {
@@ -44,13 +40,9 @@ std::vector<std::string> messages(const std::string& path) {
 class ComponentProcessTest : public test::IpcTest {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/vantrel-comp-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
         write_config("unit.cfg",
                      "FREQ = 50;\nLOGSERVERIF = \"LogSrv\";\nSUPERVISORIF = \"Super\";\n");
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     void write_config(const std::string& name, const std::string& text) {
         std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
@@ -73,7 +65,8 @@ class ComponentProcessTest : public test::IpcTest {
         }
         return false;
     }
-    std::string dir_;
+    test::TempDir temp_;
+    const std::string dir_ = temp_.path();
 };
 
 TEST_F(ComponentProcessTest, LifecycleThroughTheInterfaceWithItsLogLines) {
@@ -174,6 +167,11 @@ TEST_F(ComponentProcessTest, MessagesReachTheLogServerOnlyAfterInitialize) {
     write_config("logsrv.cfg", "FREQ = 1;\nLOGSERVERIF = \"LogSrv\";\n");
     auto server =
         start("vantrel-peer", {"logserver", "LogSrv", dir_ + "/logsrv.log", dir_ + "/logsrv.cfg"});
+    ComponentIF logsrv("LogSrv");
+    ASSERT_TRUE(logsrv.open());
+    logsrv.set_call_timeout(2000);
+    // Records queued before the log server opens its interface are discarded: wait for it.
+    ASSERT_TRUE(state_becomes(logsrv, 0));
     auto child = start_component();
     ComponentIF unit("Unit");
     ASSERT_TRUE(unit.open());
@@ -186,9 +184,6 @@ TEST_F(ComponentProcessTest, MessagesReachTheLogServerOnlyAfterInitialize) {
     unit.log_msg("too detailed", 1);  // above DEBUG_MODE 0: recorded nowhere
     unit.kill();
     ASSERT_EQ(child->wait(), 0);
-    ComponentIF logsrv("LogSrv");
-    ASSERT_TRUE(logsrv.open());
-    logsrv.set_call_timeout(2000);
     std::int32_t state = 0;
     EXPECT_EQ(logsrv.get_state(state), 0);  // served in order: every message before it is in
     logsrv.kill();

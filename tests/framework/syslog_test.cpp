@@ -11,29 +11,20 @@
 #include <thread>
 
 #include "framework/exception.h"
+#include "tests/support/files.h"
 
 using namespace vantrel;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using test::slurp;
 
 class SyslogTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/vantrel-log-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
     static std::string fixed() { return "03/07/26 14:05:09"; }
-    std::string dir_;
+    test::TempDir temp_;
+    const std::string dir_ = temp_.path();
 };
 
 TEST(DateTime, StampIsMonthDayYearWithTwoDigitsEach) {

@@ -11,18 +11,14 @@
 #include "config/configuration_file.h"
 #include "framework/exception.h"
 #include "selector/vantrel_params.h"
+#include "tests/support/files.h"
 
 using namespace vantrel;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using test::slurp;
 
 TEST(VantrelParams, ColumnAccessorsHonourTheCapacity) {
     VantrelParams p;
@@ -61,14 +57,10 @@ TEST(VantrelParams, PositionIndexMustLieWithinTheRotor) {
 class ColumnStatsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/vantrel-stats-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
         path_ = dir_ + "/stats/columns.dat";
         params_.set_stats_path(path_);
         params_.set_capacity(6);
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     void write_file(const std::string& text) {
         fs::create_directories(dir_ + "/stats");

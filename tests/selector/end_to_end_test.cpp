@@ -13,6 +13,7 @@
 #include "interface/clients.h"
 #include "tests/selector/selector_config.h"
 #include "tests/support/child_process.h"
+#include "tests/support/files.h"
 #include "tests/support/ipc_test.h"
 
 using namespace vantrel;
@@ -21,19 +22,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using test::slurp;
 
 class EndToEndTest : public test::IpcTest {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/vantrel-e2e-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
         const std::string common =
             "FREQ = 1;\nLOGSERVERIF = \"LogServer\";\nSUPERVISORIF = \"Supervisor\";\n";
         write("logserver.cfg", common);
@@ -49,10 +42,19 @@ class EndToEndTest : public test::IpcTest {
         peer("boardmgr", "RotaryMC", "rotary");
         peer("boardmgr", "LinearMC", "linear");
         peer("sipper", "Sipper", "sipper");
+        // Calls made before a peer opens its interface are discarded: wait until each answers.
+        for (const char* name : {"LogServer", "Supervisor", "RotaryMC", "LinearMC", "Sipper"}) {
+            ComponentIF client(name);
+            ASSERT_TRUE(client.open());
+            client.set_call_timeout(3000);
+            ASSERT_TRUE(eventually([&] {
+                std::int32_t state = -1;
+                return client.get_state(state) == 0;
+            })) << name;
+        }
     }
     void TearDown() override {
         for (auto& p : peers_) p->kill9();
-        fs::remove_all(dir_);
     }
     void write(const std::string& name, const std::string& text) {
         std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
@@ -84,7 +86,8 @@ class EndToEndTest : public test::IpcTest {
         return v.is_busy(busy) == 0 && !busy;
     }
 
-    std::string dir_;
+    test::TempDir temp_;
+    const std::string dir_ = temp_.path();
     std::vector<std::unique_ptr<test::ChildProcess>> peers_;
 };
 

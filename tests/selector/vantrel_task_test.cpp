@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "sim/board.h"
 #include "tests/selector/peer_harness.h"
+#include "tests/support/files.h"
 #include "tests/support/ipc_test.h"
 
 using namespace vantrel;
@@ -24,9 +25,6 @@ constexpr int kRotorAxisIndex = VantrelTask::kAxis - 1;
 class VantrelTaskTest : public test::IpcTest {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/vantrel-task-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
         params_.set_device_present(true);
         params_.set_capacity(6);
         params_.set_position(0, 200);
@@ -43,7 +41,6 @@ class VantrelTaskTest : public test::IpcTest {
     void TearDown() override {
         task_.reset();
         peers_.reset();
-        std::filesystem::remove_all(dir_);
     }
     void start_peers(bool with_sipper = true) {
         peers_ = std::make_unique<test::Peers>(dir_, with_sipper);
@@ -75,7 +72,8 @@ class VantrelTaskTest : public test::IpcTest {
         ASSERT_EQ(lines.back(), "homing operation complete");
     }
 
-    std::string dir_;
+    vantrel::test::TempDir temp_;
+    const std::string dir_ = temp_.path();
     platform::VirtualClock clock_;
     platform::ScopedClock use_clock_{clock_};
     VantrelParams params_;

@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "tests/selector/peer_harness.h"
 #include "tests/selector/selector_config.h"
+#include "tests/support/files.h"
 #include "tests/support/ipc_test.h"
 
 using namespace vantrel;
@@ -21,24 +22,13 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using test::slurp;
 
 class VantrelTest : public test::IpcTest {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/vantrel-sel-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
     void TearDown() override {
         selector_.reset();
         peers_.reset();
-        std::filesystem::remove_all(dir_);
     }
     // The selector under a name of its own: the recorder of the harness serves "Vantrel".
     void make_selector(const std::string& config) {
@@ -68,7 +58,8 @@ class VantrelTest : public test::IpcTest {
         return n;
     }
 
-    std::string dir_;
+    test::TempDir temp_;
+    const std::string dir_ = temp_.path();
     platform::VirtualClock clock_;
     platform::ScopedClock use_clock_{clock_};
     std::unique_ptr<test::Peers> peers_;
