@@ -1,0 +1,98 @@
+// vantrelctl run as a user runs it, where nothing serves the selector: every way a call can fail
+// must end with a clear line and the right exit status, and wrong input with the usage.
+#include <gtest/gtest.h>
+
+#include "interface/clients.h"
+#include "tests/support/ipc_test.h"
+#include "tests/tools/tool_runner.h"
+
+using namespace vantrel;
+using test::run_tool;
+
+namespace {
+
+class VantrelctlAlone : public test::IpcTest {};
+
+bool has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST_F(VantrelctlAlone, NoComponentRunningFailsAtOnceAndSaysSo) {
+    auto run = run_tool("vantrelctl", {"--timeout", "200", "get_state"});
+    EXPECT_EQ(run.status, 4) << run.output;
+    EXPECT_TRUE(has(run.output, "nothing serves \"Vantrel\"")) << run.output;
+    EXPECT_TRUE(has(run.output, "not running")) << run.output;
+
+    // A one-way call must not look done when nobody is there to take it.
+    run = run_tool("vantrelctl", {"home"});
+    EXPECT_EQ(run.status, 4) << run.output;
+    EXPECT_FALSE(has(run.output, "sent")) << run.output;
+
+    run = run_tool("vantrelctl", {"--json", "--interface", "Sipper", "emergency"});
+    EXPECT_EQ(run.status, 4) << run.output;
+    EXPECT_TRUE(has(run.output, "{\"interface\":\"Sipper\",\"operation\":\"emergency\","))
+        << run.output;
+    EXPECT_TRUE(has(run.output, "\"result\":4,\"error\":")) << run.output;
+
+    run = run_tool("vantrelctl", {"status"});
+    EXPECT_EQ(run.status, 4) << run.output;
+    run = run_tool("vantrelctl", {"home", "--wait"});
+    EXPECT_EQ(run.status, 4) << run.output;
+}
+
+TEST_F(VantrelctlAlone, AnInterfaceHeldButNotServedTimesOutAndKeepsItsTimeOut) {
+    VantrelIF holder("Vantrel");  // a client, no server
+    ASSERT_TRUE(holder.open());
+    holder.set_call_timeout(4000);
+    auto run = run_tool("vantrelctl", {"--timeout", "200", "get_capacity"});
+    EXPECT_EQ(run.status, 4) << run.output;
+    EXPECT_TRUE(has(run.output,
+                    "nothing answered on \"Vantrel\" within 200 ms; the component may "
+                    "not be running"))
+        << run.output;
+    EXPECT_EQ(holder.call_timeout(), 4000);  // the shared time-out is put back
+
+    // A selector's interface asked for a board manager's operation: code 12 would mean
+    // device_present there, so the call is refused instead of answered wrongly.
+    run = run_tool("vantrelctl", {"--interface", "Vantrel", "get_ID"});
+    EXPECT_EQ(run.status, 6) << run.output;
+    EXPECT_TRUE(has(run.output, "\"Vantrel\" does not belong to one")) << run.output;
+}
+
+TEST_F(VantrelctlAlone, WrongOperationsAndArgumentsGetTheUsage) {
+    auto run = run_tool("vantrelctl", {"frob"});
+    EXPECT_EQ(run.status, 64);
+    EXPECT_TRUE(has(run.output, "no operation \"frob\"")) << run.output;
+    for (const char* listed : {"set_current_column COLUMN", "set_pres_limits P1 P3", "get_ID",
+                               "get_inhibit_state", "load_config FILE"})
+        EXPECT_TRUE(has(run.output, listed)) << listed << "\n" << run.output;
+
+    struct Case {
+        std::vector<std::string> args;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"set_current_column", "three"}, "COLUMN must be an integer, not \"three\""},
+        {{"set_current_column"}, "takes 1 argument: COLUMN (an integer); 0 given"},
+        {{"set_pres_limits", "1"}, "takes 2 arguments"},
+        {{"get_ID"}, "--interface RotaryMC get_ID"},
+        {{"emergency"}, "--interface Sipper emergency"},
+        {{"status", "now"}, "takes no argument"},
+        {{"get_state", "--wait"}, "--wait belongs to home and set_current_column"},
+        {{"set_current_column", "2", "--timeout", "5"}, "the call time-out goes before"},
+        {{"--timeout", "0", "get_state"}, "--timeout must be a whole number from 1"},
+        {{"--bogus", "get_state"}, "unknown option \"--bogus\""},
+        {{}, "no operation given"},
+    };
+    for (const Case& c : cases) {
+        run = run_tool("vantrelctl", c.args);
+        EXPECT_EQ(run.status, 64) << c.says << "\n" << run.output;
+        EXPECT_TRUE(has(run.output, c.says)) << c.says << "\n" << run.output;
+        EXPECT_TRUE(has(run.output, "usage: vantrelctl")) << run.output;
+    }
+    run = run_tool("vantrelctl", {"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(has(run.output, "Exit status")) << run.output;
+}
+
+}  // namespace

@@ -1,0 +1,436 @@
+// vantrelctl: calls the operations of the analyser's components by name, shows the column
+// selector's status, waits for its motions and watches its rotor. See usage() for the commands.
+// Interfaces are looked up in the IPC scope of VANTREL_IPC_SCOPE, like every named object.
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "interface/clients.h"
+#include "platform/clock.h"
+#include "tools/vantrelctl_core.h"
+#include "tools/vantrelctl_views.h"
+
+using namespace vantrel;
+using namespace vantrel::ctl;
+
+namespace {
+
+constexpr int kDefaultTimeoutMs = 1000;
+constexpr double kDefaultWaitSeconds = 120.0;
+constexpr long kDefaultWatchIntervalMs = 500;
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void on_interrupt(int) {
+    interrupted = 1;
+}
+
+struct Options {
+    std::string interface = "Vantrel";
+    bool interface_given = false;
+    int timeout_ms = kDefaultTimeoutMs;
+    bool json = false;
+};
+
+void print_usage(std::FILE* to) {
+    std::fprintf(
+        to,
+        "usage: vantrelctl [OPTIONS] OPERATION [ARGUMENT...]\n"
+        "       vantrelctl [OPTIONS] home --wait [--timeout S]\n"
+        "       vantrelctl [OPTIONS] set_current_column COLUMN --wait [--timeout S]\n"
+        "       vantrelctl [OPTIONS] status\n"
+        "       vantrelctl [OPTIONS] wait [--timeout S] [--column N]\n"
+        "       vantrelctl [OPTIONS] watch [--interval MS]\n"
+        "Calls an operation of one of the analyser's components by its name and prints the\n"
+        "result; status, wait and watch look at a column selector.\n"
+        "Options (before the operation):\n"
+        "  --interface NAME  the component's interface (default \"Vantrel\", the column selector)\n"
+        "  --timeout MS      how long one call may wait for its answer (default %d)\n"
+        "  --json            print one JSON object per call instead of plain text\n"
+        "After the operation: --wait waits until the motion ends and judges it (home,\n"
+        "set_current_column); --timeout S limits that wait (default %.0f s).\n"
+        "Operations:\n%s"
+        "Exit status: 0 done; 1-6 the failed call's result; 7 a motion failed or did not end\n"
+        "in time; 64 wrong usage. Interfaces are looked up in the IPC scope VANTREL_IPC_SCOPE.\n",
+        kDefaultTimeoutMs, kDefaultWaitSeconds, operations_listing().c_str());
+}
+
+int usage_error(const std::string& message) {
+    std::fprintf(stderr, "vantrelctl: %s\n\n", message.c_str());
+    print_usage(stderr);
+    return kExitUsage;
+}
+
+long long number(const std::string& text, long long low, long long high, const std::string& what) {
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || value < low || value > high)
+        throw UsageError(what + " must be a whole number from " + std::to_string(low) + " to " +
+                         std::to_string(high) + ", not \"" + text + "\"");
+    return value;
+}
+
+double seconds(const std::string& text, const std::string& what) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(value > 0.0 && value <= 86400.0))
+        throw UsageError(what + " must be a number of seconds above 0, not \"" + text + "\"");
+    return value;
+}
+
+// Prints a failed call and gives its exit status.
+int report_failure(const Options& o, const Session& session, const std::string& operation,
+                   int result, std::optional<int> code = std::nullopt) {
+    const std::string message = describe_failure(session, operation, result);
+    std::fprintf(stderr, "vantrelctl: %s\n", message.c_str());
+    if (o.json)
+        std::printf("{\"interface\":%s,\"operation\":%s,%s\"result\":%d,\"error\":%s}\n",
+                    json_string(session.interface()).c_str(), json_string(operation).c_str(),
+                    code ? ("\"code\":" + std::to_string(*code) + ",").c_str() : "", result,
+                    json_string(message).c_str());
+    return result;
+}
+
+// Opens the session and checks that something of the expected kind serves the interface.
+// 0, or the exit status after the failure has been reported.
+int open_checked(const Options& o, Session& session, const std::string& operation,
+                 std::optional<Kind> kind, std::size_t expected_size) {
+    if (const int r = session.open(); r != 0) return report_failure(o, session, operation, r);
+    // No other process had the interface open: no call can be answered, so do not wait for one.
+    if (session.nobody_holds()) return report_failure(o, session, operation, kCallNoCompletion);
+    if (kind && session.other_kind()) {
+        const std::string message = "\"" + operation + "\" is an operation of a " +
+                                    kind_name(*kind) + ", and \"" + session.interface() +
+                                    "\" does not belong to one: its shared properties have " +
+                                    std::to_string(session.found_size()) + " bytes, a " +
+                                    kind_name(*kind) + "'s have " + std::to_string(expected_size);
+        std::fprintf(stderr, "vantrelctl: %s\n", message.c_str());
+        if (o.json)
+            std::printf("{\"interface\":%s,\"operation\":%s,\"result\":%d,\"error\":%s}\n",
+                        json_string(session.interface()).c_str(), json_string(operation).c_str(),
+                        kCallNotOpen, json_string(message).c_str());
+        return kCallNotOpen;
+    }
+    return 0;
+}
+
+class ProgressLine {
+  public:
+    ProgressLine() : tty_(::isatty(STDOUT_FILENO) == 1) {}
+    void show(const MotionPoll& poll, double elapsed) {
+        const std::string text = progress_text(poll, elapsed);
+        if (tty_) {
+            std::printf("\r%s\033[K", text.c_str());
+            shown_ = true;
+        } else if (elapsed - last_ >= 1.0 || !shown_) {
+            // Not a terminal: a line a second, so logs stay readable.
+            std::printf("%s\n", text.c_str());
+            last_ = elapsed;
+            shown_ = true;
+        }
+        std::fflush(stdout);
+    }
+    void end() {
+        if (tty_ && shown_) std::printf("\n");
+    }
+
+  private:
+    bool tty_;
+    bool shown_ = false;
+    double last_ = 0.0;
+};
+
+// Why a motion failed, when the kill switch tells: the motion task stops on a tripped one.
+std::string kill_switch_hint(int timeout_ms) {
+    SipperIF sipper("Sipper");
+    Session session(sipper, timeout_ms);
+    std::int32_t inhibit = 0;
+    if (session.open() != 0 || session.nobody_holds() ||
+        ask([&] { return sipper.get_inhibit_state(inhibit); }) != 0)
+        return "";
+    if (inhibit == 0) return "";
+    return "the kill switch is tripped (\"Sipper\" answers inhibit state " +
+           std::to_string(inhibit) +
+           "); clear it with: vantrelctl --interface Sipper reset_error_state";
+}
+
+// Waits for the motion and prints its outcome; `hint` explains a failure seen coming.
+int wait_and_report(const Options& o, VantrelIF& v, const Session& session,
+                    const WaitOptions& options, const std::string& hint) {
+    ProgressLine line;
+    const WaitOutcome outcome =
+        wait_for_motion(v, options, [&](const MotionPoll& p, double elapsed) {
+            if (!o.json) line.show(p, elapsed);
+        });
+    line.end();
+    if (outcome.kind == WaitOutcome::no_answer)
+        return report_failure(o, session, outcome.failed_operation, outcome.call_result);
+    if (o.json) {
+        std::printf("%s\n", outcome_json(outcome, session.interface(), options.requested).c_str());
+    } else {
+        std::FILE* to = outcome.kind == WaitOutcome::reached ? stdout : stderr;
+        std::fprintf(to, "%s%s\n", outcome.kind == WaitOutcome::reached ? "" : "vantrelctl: ",
+                     describe_outcome(outcome).c_str());
+        if (outcome.kind == WaitOutcome::failed) {
+            std::string cause = hint;
+            if (cause.empty()) cause = kill_switch_hint(o.timeout_ms);
+            if (cause.empty()) cause = "the selector's log tells the cause";
+            std::fprintf(stderr, "vantrelctl: %s\n", cause.c_str());
+        }
+    }
+    return outcome.kind == WaitOutcome::reached ? 0 : kExitMotionFailed;
+}
+
+// home --wait and set_current_column COLUMN --wait.
+int run_motion(const Options& o, const std::string& operation, std::optional<int> column,
+               const WaitOptions& wait) {
+    VantrelIF v(o.interface);
+    Session session(v, o.timeout_ms);
+    if (const int r = open_checked(o, session, operation, Kind::selector, v.properties_size()))
+        return r;
+    // What the selector refuses silently (it only logs), looked at before asking.
+    std::int32_t state = 0, capacity = 0;
+    bool busy = false, homed = false, present = false;
+    if (const int r = ask([&] { return v.get_state(state); }); r != 0)
+        return report_failure(o, session, operation, r);
+    ask([&] { return v.device_present(present); });
+    ask([&] { return v.get_capacity(capacity); });
+    if (present && state != 0) {
+        ask([&] { return v.is_busy(busy); });
+        ask([&] { return v.homed(homed); });
+    }
+    std::string hint;
+    if (busy)
+        hint =
+            "the selector was already moving when the request came; it refuses requests "
+            "until the motion ends";
+    else if (column && (*column < 0 || *column > capacity))
+        hint = "column " + std::to_string(*column) + " is outside 0.." + std::to_string(capacity);
+    else if (column && present && state != 0 && !homed)
+        hint = "the selector was not homed; it refuses to move before homing (run home first)";
+
+    const int r = column ? v.set_current_column(*column) : v.home();
+    if (r != 0) return report_failure(o, session, operation, r);
+    WaitOptions options = wait;
+    options.requested = column ? column : std::optional<int>(1);  // homing ends at column 1
+    return wait_and_report(o, v, session, options, hint);
+}
+
+int run_wait(const Options& o, const WaitOptions& wait) {
+    VantrelIF v(o.interface);
+    Session session(v, o.timeout_ms);
+    if (const int r = open_checked(o, session, "wait", Kind::selector, v.properties_size()))
+        return r;
+    return wait_and_report(o, v, session, wait, "");
+}
+
+int run_status(const Options& o) {
+    VantrelIF v(o.interface);
+    Session session(v, o.timeout_ms);
+    if (const int r = open_checked(o, session, "status", Kind::selector, v.properties_size()))
+        return r;
+    Snapshot s;
+    std::string failed;
+    if (const int r = read_snapshot(v, s, failed); r != 0)
+        return report_failure(o, session, failed, r);
+    std::printf(
+        "%s%s",
+        o.json ? status_json(s, o.interface).c_str() : render_status(s, o.interface).c_str(),
+        o.json ? "\n" : "");
+    return 0;
+}
+
+int run_watch(const Options& o, long interval_ms) {
+    VantrelIF v(o.interface);
+    Session session(v, o.timeout_ms);
+    if (const int r = open_checked(o, session, "watch", Kind::selector, v.properties_size()))
+        return r;
+    struct sigaction action {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    const bool tty = ::isatty(STDOUT_FILENO) == 1;
+    double last_top = 1.0;
+    while (!interrupted) {
+        Snapshot s;
+        std::string failed;
+        const int r = read_snapshot(v, s, failed);
+        std::string frame;
+        if (r != 0) {
+            frame = describe_failure(session, failed, r) + "\n(trying again; Ctrl-C ends)\n";
+        } else if (o.json) {
+            frame = status_json(s, o.interface) + "\n";
+        } else {
+            frame = draw_ring(ring_view(s, last_top), tty) + "\n" + render_status(s, o.interface) +
+                    "\n(Ctrl-C ends)\n";
+        }
+        if (tty && !o.json)
+            std::printf("\033[H\033[2J%s", frame.c_str());
+        else
+            std::printf("%s%s", frame.c_str(), o.json ? "" : "\n");
+        std::fflush(stdout);
+        for (long waited = 0; waited < interval_ms && !interrupted; waited += 50)
+            platform::sleep_ms(std::min(50L, interval_ms - waited));
+    }
+    return 0;
+}
+
+// An operation by name, with its arguments.
+int run_operation(const Options& o, const NamedOperation& named,
+                  const std::vector<std::string>& words) {
+    const Kind kind = named.kind.value_or(kind_for_interface(o.interface));
+    GenericClient client(o.interface, kind);
+    const Operation& op = *client.operation(named.op->name);
+    const std::vector<Value> arguments = parse_arguments(op, words);
+    Session session(client, o.timeout_ms);
+    if (const int r = open_checked(o, session, op.name, named.kind, client.properties_size()))
+        return r;
+    if (op.kind == CallKind::one_way) {
+        // A one-way call only queues the record: make sure something answers first, or a
+        // request to a component that is not running would look done.
+        std::int32_t state = 0;
+        if (const int r = client.get_state(state); r != 0)
+            return report_failure(o, session, op.name, r, op.code);
+    }
+    std::vector<Value> results;
+    if (const int r = client.call(op, arguments, results); r != 0)
+        return report_failure(o, session, op.name, r, op.code);
+    if (o.json) {
+        std::string values;
+        for (const Value& value : results)
+            values += (values.empty() ? "" : ",") + json_value(value);
+        std::printf(
+            "{\"interface\":%s,\"operation\":%s,\"code\":%u,\"result\":0,\"values\":[%s]}\n",
+            json_string(o.interface).c_str(), json_string(op.name).c_str(),
+            static_cast<unsigned>(op.code), values.c_str());
+    } else if (op.kind == CallKind::one_way) {
+        std::printf("sent \"%s\" to \"%s\"\n", op.name.c_str(), o.interface.c_str());
+    } else if (op.name == "get_state") {
+        const int state = std::get<std::int32_t>(results.at(0));
+        std::printf("%d (%s)\n", state, state_name(state));
+    } else {
+        std::string line;
+        for (const Value& value : results) line += (line.empty() ? "" : " ") + format_value(value);
+        std::printf("%s\n", line.c_str());
+    }
+    return 0;
+}
+
+int run(int argc, char** argv) {
+    Options o;
+    int i = 1;
+    auto value_of = [&](const std::string& option) {
+        if (i + 1 >= argc) throw UsageError(option + " needs a value");
+        return std::string(argv[++i]);
+    };
+    for (; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--interface" || word == "-i") {
+            o.interface = value_of(word);
+            o.interface_given = true;
+            if (o.interface.empty()) throw UsageError("--interface needs a name");
+        } else if (word == "--timeout" || word == "-t") {
+            o.timeout_ms = static_cast<int>(number(value_of(word), 1, 3600000, "--timeout"));
+        } else if (word == "--json") {
+            o.json = true;
+        } else if (word == "--help" || word == "-h" || word == "help") {
+            print_usage(stdout);
+            return 0;
+        } else if (word == "--") {
+            ++i;
+            break;
+        } else if (!word.empty() && word[0] == '-') {
+            throw UsageError("unknown option \"" + word + "\"");
+        } else {
+            break;
+        }
+    }
+    if (i >= argc) throw UsageError("no operation given");
+    const std::string command = argv[i++];
+
+    // The words after the operation: its arguments, and the options of waiting.
+    std::vector<std::string> words;
+    bool wait = false;
+    std::optional<std::string> wait_timeout, column, interval;
+    for (; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--wait")
+            wait = true;
+        else if (word == "--timeout")
+            wait_timeout = value_of(word);
+        else if (word == "--column")
+            column = value_of(word);
+        else if (word == "--interval")
+            interval = value_of(word);
+        else
+            words.push_back(word);
+    }
+    WaitOptions wait_options;
+    wait_options.timeout_s = kDefaultWaitSeconds;
+    if (wait_timeout) wait_options.timeout_s = seconds(*wait_timeout, "the wait's --timeout");
+    auto refuse_extra = [&](bool allowed_wait, bool allowed_column, bool allowed_interval) {
+        if (wait_timeout && !allowed_wait)
+            throw UsageError("--timeout after \"" + command +
+                             "\" limits a wait (with --wait); the call time-out goes before the "
+                             "operation: vantrelctl --timeout MS " +
+                             command);
+        if (column && !allowed_column) throw UsageError("--column belongs to wait");
+        if (interval && !allowed_interval) throw UsageError("--interval belongs to watch");
+    };
+
+    if (command == "status" || command == "watch" || command == "wait") {
+        if (!words.empty())
+            throw UsageError("\"" + command + "\" takes no argument \"" + words.front() + "\"");
+        if (wait) throw UsageError("--wait belongs to home and set_current_column");
+        if (command == "status") {
+            refuse_extra(false, false, false);
+            return run_status(o);
+        }
+        if (command == "watch") {
+            refuse_extra(false, false, true);
+            return run_watch(
+                o, interval ? number(*interval, 50, 60000, "--interval") : kDefaultWatchIntervalMs);
+        }
+        refuse_extra(true, true, false);
+        if (column) wait_options.requested = static_cast<int>(number(*column, 0, 64, "--column"));
+        return run_wait(o, wait_options);
+    }
+
+    const auto named = find_operation(command);
+    if (!named) throw UsageError("no operation \"" + command + "\"");
+    if (named->kind && *named->kind != Kind::selector && !o.interface_given)
+        throw UsageError("\"" + command + "\" is an operation of the " + kind_name(*named->kind) +
+                         "; name its interface: vantrelctl " + "--interface " +
+                         (*named->kind == Kind::sipper ? "Sipper" : "RotaryMC") + " " + command);
+    const bool motion = command == "home" || command == "set_current_column";
+    if (wait && !motion) throw UsageError("--wait belongs to home and set_current_column");
+    refuse_extra(wait, false, false);
+    if (wait) {
+        const std::vector<Value> args = parse_arguments(*named->op, words);
+        std::optional<int> target;
+        if (!args.empty()) target = std::get<std::int32_t>(args[0]);
+        return run_motion(o, command, target, wait_options);
+    }
+    return run_operation(o, *named, words);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const UsageError& e) {
+        return usage_error(e.what());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vantrelctl: %s\n", e.what());
+        return kExitInternal;
+    }
+}

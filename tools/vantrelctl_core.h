@@ -1,0 +1,165 @@
+#pragma once
+// The call side of vantrelctl (and of vantrel-sim), kept out of main() so tests can use it:
+//  - which component kind offers an operation a user names, and the interface a kind is usually
+//    reached under;
+//  - GenericClient, which calls any operation of its kind's table with values parsed from text;
+//  - Session, which opens a client with a call time-out of the caller's choice and puts the
+//    interface's shared time-out back afterwards;
+//  - the texts of results (plain and JSON) and of failed calls.
+//
+// Thread safety: everything here is for one thread; the tables are built once and read-only.
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "interface/component_interface.h"
+#include "interface/interface_client.h"
+#include "interface/operation.h"
+#include "interface/value.h"
+#include "platform/clock.h"
+
+namespace vantrel::ctl {
+
+// Exit statuses of the tools besides the call results 1 to 6.
+inline constexpr int kExitMotionFailed = 7;
+inline constexpr int kExitUsage = 64;
+inline constexpr int kExitInternal = 70;
+
+// The component kinds a client can be laid out for. The kind fixes the operation table and the
+// properties size the client creates an interface with.
+enum class Kind { component, selector, board_manager, sipper, log_server };
+
+// "column selector", "motion-board manager", ...
+const char* kind_name(Kind kind);
+
+// The kind of component the analyser runs under a well-known interface name ("Vantrel",
+// "RotaryMC", "LinearMC", "Sipper", "LogServer"); Kind::component for any other name.
+Kind kind_for_interface(std::string_view name);
+
+// Thrown for a command line that cannot be understood; the message says what is wrong.
+class UsageError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// An operation a user may call by name: its kind (nullopt for the operations every component
+// offers) and its table entry.
+struct NamedOperation {
+    std::optional<Kind> kind;
+    const Operation* op = nullptr;
+};
+
+// The operation of that name among those vantrelctl offers, or nullopt.
+std::optional<NamedOperation> find_operation(std::string_view name);
+
+// Every offered operation with its arguments, in groups, for the usage text.
+std::string operations_listing();
+
+// "set_column_type COLUMN TYPE"
+std::string operation_synopsis(const Operation& op);
+
+// Turns the words after the operation name into its arguments. Throws UsageError naming the
+// operation, the argument and what was expected.
+std::vector<Value> parse_arguments(const Operation& op, const std::vector<std::string>& words);
+
+// A value as plain text (truth values as true/false, reals in their shortest exact form) and as
+// JSON.
+std::string format_value(const Value& value);
+std::string json_value(const Value& value);
+std::string json_string(std::string_view text);
+
+// State names of get_state's answer.
+const char* state_name(int state);
+
+// Every client that closes an interface releases its shared done signal once, which wakes
+// whichever process waits for a completion there: that caller then reports a completion for
+// another call (5) while its own call still runs. A query is simply asked again once the stray
+// completions have passed; `call` gives the call result.
+template <class Call>
+int ask(Call&& call) {
+    constexpr int kAttempts = 5;
+    constexpr long kPauseMs = 30;
+    for (int attempt = 1;; ++attempt) {
+        const int result = call();
+        if (result != kCallOtherCompletion || attempt == kAttempts) return result;
+        platform::sleep_ms(kPauseMs);
+    }
+}
+
+// True for a two-way operation without side effects, which may be asked twice.
+bool is_query(const Operation& op);
+
+// A client of one component kind that calls any operation of its table; queries are asked again
+// after a stray completion (see ask).
+class GenericClient : public InterfaceClient {
+  public:
+    GenericClient(std::string name, Kind kind);
+
+    Kind kind() const { return kind_; }
+    // The table entry of `name` in this client's table, or nullptr.
+    const Operation* operation(std::string_view name) const { return layout().find(name); }
+    // Calls `op` (an entry of this client's table) with `arguments` of its argument types.
+    // `results` receives one value per result slot (zeros unless the result is 0).
+    int call(const Operation& op, const std::vector<Value>& arguments, std::vector<Value>& results);
+    // get_state, for probes.
+    int get_state(std::int32_t& state);
+
+  private:
+    int call_once(const Operation& op, const std::vector<Value>& arguments,
+                  std::vector<Value>& results);
+    // The two-way call with its initializer lists spelled out from vectors of known size.
+    template <std::size_t... A, std::size_t... R>
+    int call_spelled(const Operation& op, const std::vector<Value>& arguments,
+                     const std::vector<Out>& outs, std::index_sequence<A...>,
+                     std::index_sequence<R...>) {
+        return call_two_way(op, {arguments[A]...}, {outs[R]...});
+    }
+
+    Kind kind_;
+};
+
+// A client opened for a few calls with a call time-out of the caller's choice. The time-out lives
+// in the interface's shared properties and applies to every process using the interface, so the
+// previous value is put back at the end (unless someone else changed it meanwhile). The client
+// is the caller's and must outlive the session.
+class Session {
+  public:
+    Session(ComponentInterface& client, int timeout_ms);
+    ~Session();
+
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // 0 when the client is open; otherwise the call result to report (kCallNotOpen) and
+    // failure() says why.
+    int open();
+    // True when opening created the interface's objects: no process had them open, so nothing
+    // serves the interface.
+    bool nobody_holds() const { return created_; }
+    // True when the interface was created by a class of another size than the client's: it
+    // belongs to another kind of component (or was made by a client with fewer result slots).
+    bool other_kind() const;
+    std::size_t found_size() const { return client_.mapped_properties_size(); }
+
+    const std::string& interface() const { return client_.name(); }
+    int timeout_ms() const { return timeout_ms_; }
+    const std::string& failure() const { return failure_; }
+
+  private:
+    ComponentInterface& client_;
+    int timeout_ms_;
+    std::int32_t previous_timeout_ = 0;
+    bool opened_ = false;
+    bool created_ = false;
+    std::string failure_;
+};
+
+// One line explaining why `operation` on `interface` failed with call result `result`.
+std::string describe_failure(const Session& session, const std::string& operation, int result);
+
+}  // namespace vantrel::ctl
