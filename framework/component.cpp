@@ -131,13 +131,25 @@ void Component::set_update_rate(double frequency) {
 
 void Component::load_config(const std::string& file_name, int& status) {
     try {
-        if (!file_name.empty()) {
-            if (config_.load_config(file_name) != 0)
+        int result = 0;
+        try {
+            result = file_name.empty() ? config_.load_config() : config_.load_config(file_name);
+        } catch (...) {
+            config_partial_ = true;  // the entries before the damage replaced the old ones
+            throw;
+        }
+        if (result != 0) {
+            // Nothing was read: the store holds what it held.
+            if (!file_name.empty())
                 throw Exception("ConfigurationFile::load_config(): failed, can't load " +
                                 file_name);
-        } else if (config_.load_config() != 0) {
             throw Exception("ConfigurationFile::load_config() failed, no file specified");
         }
+        config_partial_ = !config_.last_load_complete();
+        if (config_partial_)
+            log_msg("Component::load_config(): " + config_.file_name() +
+                        " was not read to its end; it will not be saved over",
+                    0);
         std::int32_t debug = 0;
         config_.get("DEBUG_MODE", debug, 0);
         debug_level_ = debug;
@@ -168,6 +180,9 @@ void Component::load_config(const std::string& file_name, int& status) {
 
 void Component::save_config(const std::string& file_name, int& status) {
     try {
+        if (config_partial_)
+            throw Exception("the configuration of " + config_.file_name() +
+                            " was not read whole; not written");
         if (!config_.set("DEBUG_MODE", static_cast<std::int32_t>(debug_level_)) &&
             debug_level_ != 0)
             throw Exception("DEBUG_MODE");

@@ -100,6 +100,9 @@ class Component {
     std::string version_;
     std::unique_ptr<Timer> loop_timer_;
     double last_update_ = 0.0;
+    // The store holds only part of its file: the last load stopped at damage in it. Saving then
+    // would lose the rest of the file, so save_config refuses until a load reads a file whole.
+    bool config_partial_ = false;
 };
 
 }  // namespace vantrel
