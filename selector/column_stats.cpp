@@ -47,14 +47,22 @@ void ColumnStats::open() {
 }
 
 void ColumnStats::read() {
+    // Every entry that is there is taken, also after a missing one: the next write puts the
+    // settings back into the file, and a column left unread would overwrite what the file holds.
+    std::string first_missing;
     for (int i = 1; i <= params_.capacity(); ++i) {
         std::string type;
-        if (!store_.get(type_key(i), type)) throw Exception(missing(type_key(i)));
-        params_.set_column_type(i, type);
+        if (store_.get(type_key(i), type))
+            params_.set_column_type(i, type);
+        else if (first_missing.empty())
+            first_missing = type_key(i);
         std::int32_t count = 0;
-        if (!store_.get(count_key(i), count)) throw Exception(missing(count_key(i)));
-        params_.set_sample_count(i, count);
+        if (store_.get(count_key(i), count))
+            params_.set_sample_count(i, count);
+        else if (first_missing.empty())
+            first_missing = count_key(i);
     }
+    if (!first_missing.empty()) throw Exception(missing(first_missing));
 }
 
 void ColumnStats::write() {

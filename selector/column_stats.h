@@ -28,8 +28,9 @@ class ColumnStats {
     // exist, then reads it. Throws Exception when the file cannot be parsed or read, or lacks an
     // entry of a column up to the capacity.
     void open();
-    // Copies the file's entries of columns 1..capacity into the settings. Throws Exception
-    // "persistent data file missing <key> definition" at the first missing or mistyped entry.
+    // Copies the file's entries of columns 1..capacity into the settings, every one that is
+    // there. Then throws Exception "persistent data file missing <key> definition" naming the
+    // first missing or mistyped entry, if any.
     void read();
     // Copies the settings into the entries (adding missing ones, with a log line each) and writes
     // the whole file atomically, unless the last load failed.
