@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <mutex>
 
 namespace vantrel::platform {
@@ -27,12 +28,15 @@ thread_local NativeThread::Control* tls_control = nullptr;
 void on_suspend(int) {
     NativeThread::Control* control = tls_control;
     if (control == nullptr) return;
+    // sigsuspend sets errno; the interrupted code must find its own errno unchanged.
+    const int saved_errno = errno;
     sigset_t wait_mask;
     pthread_sigmask(SIG_BLOCK, nullptr, &wait_mask);
     sigdelset(&wait_mask, kResumeSignal);
     // The resume signal is blocked while this handler runs, so one sent before sigsuspend stays
     // pending and ends the wait at once.
     while (control->parked_request.load()) sigsuspend(&wait_mask);
+    errno = saved_errno;
 }
 
 void on_resume(int) {}
