@@ -40,8 +40,8 @@ const char* describe_call_result(int result) {
 ComponentInterface::ComponentInterface(std::string name) : name_(std::move(name)) {}
 
 ComponentInterface::~ComponentInterface() {
-    // Wakes a caller that may still wait for a completion that will now never come.
-    if (open_) done_signal_->release();
+    // No release of the done signal here: a client going away (a process ending, say) would wake
+    // some other process's caller with a completion that is not its own (InterfaceServer).
     close_objects();
     layout_.clear();
 }

@@ -11,6 +11,9 @@ InterfaceServer::InterfaceServer(std::string name)
       server_mark_(std::make_unique<Semaphore>(this->name() + "unique", 0, 1)) {}
 
 InterfaceServer::~InterfaceServer() {
+    // Wakes a caller that may still wait for a completion that will now never come. Only the
+    // server does this: a caller that wakes from it finds a completed call id not its own.
+    if (is_open()) done_signal()->release();
     server_mark_.reset();
 }
 

@@ -38,6 +38,7 @@ class InterfaceServer : public ComponentInterface {
 
     // Creates the server mark N + "unique" (0, 1); nothing else uses it.
     explicit InterfaceServer(std::string name);
+    // Releases the done signal once, so that a caller still waiting wakes with result 5.
     ~InterfaceServer() override;
 
     // Opens the interface, discards every record left in the queue (calls made while no server

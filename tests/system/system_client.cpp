@@ -6,11 +6,13 @@
 //   stall              two-way calls of an operation the selector does not know, so each waits
 //                      for a completion that never comes (holding the action mutex); "calling"
 //                      before each
+//   touch NAME         opens a client of interface NAME, says "opened" and ends normally
 //   soak K SECONDS     client K (1..4) of the soak test: owns column K, mixes calls for SECONDS,
 //                      checks every answer, then prints one summary line:
-//                      "soak k=K twoway=N oneway=M logs=L last=V bad=B codes=..."
+//                      "soak k=K twoway=N oneway=M logs=L last=V slowest_ms=T bad=B codes=..."
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -90,6 +92,13 @@ class StrangerIF : public VantrelIF {
     }
 }
 
+int touch(const std::string& name) {
+    ComponentIF client(name);
+    if (!client.open()) return 1;
+    say("opened");
+    return 0;  // the client is destroyed on the way out
+}
+
 int soak(int k, int seconds) {
     VantrelIF v(kName);
     if (!v.open()) return 1;
@@ -111,7 +120,13 @@ int soak(int k, int seconds) {
             codes += "o" + std::to_string(rc) + " ";
         }
     };
+    long slowest_ms = 0;
+    auto call_start = std::chrono::steady_clock::now();
     const auto check = [&](int rc, bool ok, const char* what) {
+        slowest_ms =
+            std::max<long>(slowest_ms, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - call_start)
+                                           .count());
         ++twoway;
         if (rc != kCallDone || !ok) {
             ++bad;
@@ -125,6 +140,7 @@ int soak(int k, int seconds) {
         bool b = false;
         double p1 = 0, p3 = 0;
         std::string text;
+        call_start = std::chrono::steady_clock::now();
         switch (rng() % 10) {
             case 0:
             case 1:
@@ -177,10 +193,13 @@ int soak(int k, int seconds) {
     }
     // Served after every one-way call of this client: the queue is served in order.
     std::int32_t last = -1;
-    check(v.get_sample_count(k, last), last == value, "final");
+    call_start = std::chrono::steady_clock::now();
+    const int rc = v.get_sample_count(k, last);
+    check(rc, last == value, "final");
     say("soak k=" + std::to_string(k) + " twoway=" + std::to_string(twoway) +
         " oneway=" + std::to_string(oneway) + " logs=" + std::to_string(logs) +
-        " last=" + std::to_string(last - base) + " bad=" + std::to_string(bad) + " codes=" + codes);
+        " last=" + std::to_string(last - base) + " slowest_ms=" + std::to_string(slowest_ms) +
+        " bad=" + std::to_string(bad) + " codes=" + codes);
     return 0;
 }
 
@@ -191,7 +210,8 @@ int main(int argc, char** argv) {
     if (mode == "calls") calls();
     if (mode == "hold") hold();
     if (mode == "stall") stall();
+    if (mode == "touch" && argc == 3) return touch(argv[2]);
     if (mode == "soak" && argc == 4) return soak(std::atoi(argv[2]), std::atoi(argv[3]));
-    std::fprintf(stderr, "usage: system-client calls|hold|stall|soak K SECONDS\n");
+    std::fprintf(stderr, "usage: system-client calls|hold|stall|touch NAME|soak K SECONDS\n");
     return 2;
 }
