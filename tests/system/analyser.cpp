@@ -29,11 +29,12 @@ std::string slurp(const std::string& path) {
     return s.str();
 }
 
-long resident_kb(int pid) {
+long resident_kb(int pid, const std::string& field) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(in, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+        if (line.rfind(field + ":", 0) == 0)
+            return std::strtol(line.c_str() + field.size() + 1, nullptr, 10);
     }
     return -1;
 }

@@ -40,8 +40,9 @@ bool eventually(Pred pred, int timeout_ms = 20000) {
 }
 
 std::string slurp(const std::string& path);
-// Resident memory of a process in kB (VmRSS of /proc/<pid>/status); -1 when unknown.
-long resident_kb(int pid);
+// Resident memory of a process in kB, a field of /proc/<pid>/status: "VmRSS" for all of it,
+// "RssAnon" for its private memory (heap and stacks, not the shared segments); -1 when unknown.
+long resident_kb(int pid, const std::string& field = "VmRSS");
 // CPU time (user + system) of a process in clock ticks (/proc/<pid>/stat); -1 when unknown.
 long cpu_ticks(int pid);
 
