@@ -444,8 +444,8 @@ std::string describe_failure(const Session& session, const std::string& operatio
                    "; the component may not be running, or is busy";
         case kCallOtherCompletion:
             return prefix + "a completion came for another call on " + where +
-                   " (another caller gave up or closed); the call itself may still be carried "
-                   "out";
+                   " (a server went away, or an earlier caller gave up); the call itself may "
+                   "still be carried out";
         case kCallNotOpen:
             if (!session.failure().empty()) return prefix + session.failure();
             return prefix + where + " is not usable for this operation (its result slots lie " +

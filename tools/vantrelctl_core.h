@@ -76,10 +76,10 @@ std::string json_string(std::string_view text);
 // State names of get_state's answer.
 const char* state_name(int state);
 
-// Every client that closes an interface releases its shared done signal once, which wakes
-// whichever process waits for a completion there: that caller then reports a completion for
-// another call (5) while its own call still runs. A query is simply asked again once the stray
-// completions have passed; `call` gives the call result.
+// A caller can be woken by a completion that is not its own (a server that went away, or an
+// earlier caller that gave up on its call): it then reports 5 while its own call may still run.
+// A query is simply asked again once the stray completions have passed; `call` gives the call
+// result.
 template <class Call>
 int ask(Call&& call) {
     constexpr int kAttempts = 5;
