@@ -74,7 +74,9 @@ class ColumnStatsTest : public ::testing::Test {
         return text;
     }
 
-    std::string dir_, path_;
+    test::TempDir temp_;
+    const std::string dir_ = temp_.path();
+    std::string path_;
     VantrelParams params_;
     std::vector<std::string> log_;
     ColumnStats stats_{params_, [this](const std::string& line) { log_.push_back(line); }};
