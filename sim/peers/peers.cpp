@@ -94,7 +94,12 @@ BoardManager::BoardManager(const std::string& name, const std::string& log_file,
     get_cfg_value("BOARD_ID", board_id_);
     board_ = open_board(board_id_);
     double reference = 0.0;
-    if (config().get("REFERENCE_POSITION", reference)) board_->set_reference_position(4, reference);
+    std::int32_t whole = 0;
+    // Written as a real or as an integer: both are a place in counts.
+    if (config().get("REFERENCE_POSITION", reference))
+        board_->set_reference_position(4, reference);
+    else if (config().get("REFERENCE_POSITION", whole))
+        board_->set_reference_position(4, whole);
     log_msg("board " + std::to_string(board_id_) + (board_->created() ? " created" : " opened"), 0);
     set_iserver(std::make_unique<BoardManagerIFS>(name, this));
 }
