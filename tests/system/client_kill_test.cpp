@@ -47,7 +47,8 @@ class ClientKillTest : public test::SystemTest {
                             .count();
         ASSERT_EQ(rc, kCallDone) << describe_call_result(rc);
         EXPECT_EQ(count, 4242);
-        EXPECT_LT(ms, kTimeoutMs);
+        // Never hangs: its own answer comes within the few time-outs its retries may wait.
+        EXPECT_LT(ms, 6 * kTimeoutMs);
         std::int32_t state = -1;
         ASSERT_EQ(v.get_state(state), kCallDone);
         EXPECT_EQ(state, 1);
