@@ -5,10 +5,10 @@
 // selector's resident memory must not grow.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <random>
-#include <regex>
 #include <sstream>
 
 #include "config/configuration_file.h"
@@ -85,21 +85,24 @@ TEST_F(SoakTest, FourClientsWhileMotionsRun) {
 
     // Each client's own verdict: "soak k=K twoway=N oneway=M logs=L last=V slowest_ms=T bad=B
     // codes=..."
-    const std::regex summary(
-        R"(soak k=(\d+) twoway=(\d+) oneway=(\d+) logs=(\d+) last=(\d+) slowest_ms=(\d+) bad=(\d+) codes=(.*))");
     long twoway = 0, oneway = 0;
     std::map<int, long> logs, last;
     for (auto& client : clients) {
         const auto line = client->read_line((seconds + 60) * 1000);
         ASSERT_TRUE(line.has_value());
-        std::smatch m;
-        ASSERT_TRUE(std::regex_match(*line, m, summary)) << *line;
-        EXPECT_EQ(m[7], "0") << *line;  // no wrong answer and no failed call
-        const int k = std::stoi(m[1]);
-        twoway += std::stol(m[2]);
-        oneway += std::stol(m[3]);
-        logs[k] = std::stol(m[4]);
-        last[k] = std::stol(m[5]);
+        int k = 0;
+        long n2 = 0, n1 = 0, nlogs = 0, value = 0, slowest = 0, bad = -1;
+        ASSERT_EQ(std::sscanf(line->c_str(),
+                              "soak k=%d twoway=%ld oneway=%ld logs=%ld last=%ld slowest_ms=%ld "
+                              "bad=%ld",
+                              &k, &n2, &n1, &nlogs, &value, &slowest, &bad),
+                  7)
+            << *line;
+        EXPECT_EQ(bad, 0) << *line;  // no wrong answer and no failed call
+        twoway += n2;
+        oneway += n1;
+        logs[k] = nlogs;
+        last[k] = value;
         EXPECT_EQ(client->wait(), 0);
     }
     const long rss_end = test::resident_kb(pid), anon_end = test::resident_kb(pid, "RssAnon");
