@@ -43,14 +43,20 @@ class EndToEndTest : public test::IpcTest {
         peer("boardmgr", "LinearMC", "linear");
         peer("sipper", "Sipper", "sipper");
         // Calls made before a peer opens its interface are discarded: wait until each answers.
-        for (const char* name : {"LogServer", "Supervisor", "RotaryMC", "LinearMC", "Sipper"}) {
-            ComponentIF client(name);
-            ASSERT_TRUE(client.open());
-            client.set_call_timeout(3000);
+        // Each through a client of its own kind: a client opening first creates the segment at
+        // its class's size, and a smaller one would leave the peer's own slots out.
+        LogServerIF log_server("LogServer");
+        SupervisorIF supervisor("Supervisor");
+        NI7344IF rotary("RotaryMC"), linear("LinearMC");
+        SipperIF sipper("Sipper");
+        for (ComponentIF* client : std::initializer_list<ComponentIF*>{&log_server, &supervisor,
+                                                                       &rotary, &linear, &sipper}) {
+            ASSERT_TRUE(client->open());
+            client->set_call_timeout(3000);
             ASSERT_TRUE(eventually([&] {
                 std::int32_t state = -1;
-                return client.get_state(state) == 0;
-            })) << name;
+                return client->get_state(state) == 0;
+            })) << client->name();
         }
     }
     void TearDown() override {
