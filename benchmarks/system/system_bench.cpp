@@ -2,7 +2,7 @@
 // in the same run.
 //
 //   system_bench [--calls N] [--rounds R] [--oneway M] [--idle-seconds S]
-//                [--placement split|same|free]
+//                [--placement same|split|free]
 //
 // Starts the stand-in peers (the two board managers, the sipper) and the vantrel program as
 // processes of their own, in a temporary directory and an IPC scope of its own, resets the selector
@@ -11,7 +11,8 @@
 //    the round trip of a raw ping-pong between two processes through two futex words in shared
 //    memory (two wake-ups and nothing else, the floor of any design that wakes the other side).
 //    The three are measured in R alternating blocks of N/R calls each, so that load from elsewhere
-//    falls on all alike; medians, 99th percentiles and their ratios to the ping-pong are printed;
+//    falls on all alike, with the processes placed on processors as --placement says (see there);
+//    medians, 99th percentiles and their ratios to the ping-pong are printed;
 //  - one-way calls served per second by the selector's main loop: M calls ("set_pres_limits")
 //    pushed as fast as the queue takes them, timed until a two-way call queued behind them comes
 //    back with the last values (the queue is served in order, so every call before it was served);
@@ -212,6 +213,13 @@ bool pin(int cpu, pid_t pid) {
     return ::sched_setaffinity(pid, sizeof set, &set) == 0;
 }
 
+void unpin(pid_t pid) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    for (unsigned cpu = 0; cpu < std::thread::hardware_concurrency(); ++cpu) CPU_SET(cpu, &set);
+    ::sched_setaffinity(pid, sizeof set, &set);
+}
+
 double percentile(std::vector<double> samples, double p) {
     std::sort(samples.begin(), samples.end());
     const auto index = static_cast<std::size_t>(p * static_cast<double>(samples.size() - 1) + 0.5);
@@ -230,7 +238,7 @@ double micros_since(Clock::time_point t0) {
 
 int run(int argc, char** argv) {
     long calls = 30000, rounds = 10, oneway = 100000, idle_seconds = 30;
-    std::string placement = "split";
+    std::string placement = "same";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string flag = argv[i];
         if (flag == "--placement") {
@@ -270,17 +278,18 @@ int run(int argc, char** argv) {
 
     Analyser analyser;
     analyser.start();
-    // Both round trips between the same processors, so that the scheduler's placement (which
-    // varies from run to run, and costs more than the calls themselves when a wake-up crosses to
-    // another processor) falls on both alike: "split" puts this process on one processor and the
-    // ponger and the selector on another, "same" all three on one, "free" pins nothing.
+    // The round trips between the same processors, so that the scheduler's placement (which
+    // varies from run to run, and on a virtual machine costs more than the calls themselves when a
+    // wake-up crosses to another processor) falls on both alike: "same" (the default) puts this
+    // process, the ponger and the selector on one processor, "split" this process on one and the
+    // ponger and the selector on another, "free" pins nothing.
     bool pinned = false;
     if (placement == "split")
         pinned = pin(0, ::getpid()) && pin(1, ponger) && pin(1, analyser.selector);
     else if (placement == "same")
         pinned = pin(0, ::getpid()) && pin(0, ponger) && pin(0, analyser.selector);
     else if (placement != "free")
-        fail("unknown placement " + placement + " (split, same, free)");
+        fail("unknown placement " + placement + " (same, split, free)");
     VantrelIF v("Vantrel");
     if (!v.open()) fail(v.open_error());
     v.set_call_timeout(10000);
@@ -326,6 +335,9 @@ int run(int argc, char** argv) {
         }
     }
     give(shared->ping, 2);  // ends the ponger
+    // The rest on any processor: the main loop serves one-way calls while this process pushes.
+    unpin(::getpid());
+    unpin(analyser.selector);
 
     // One-way calls served per second: all of them, then one two-way call behind them.
     int rc = 0;
