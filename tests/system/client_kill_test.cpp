@@ -3,6 +3,7 @@
 // completion that does not come. After each kill the selector must serve the next caller at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <random>
 
@@ -26,29 +27,36 @@ class ClientKillTest : public test::SystemTest {
         ASSERT_EQ(analyser_->sample_count(2), 4242);
     }
 
-    // The next caller after a kill: its own answer, within its time-out, and no other failure. A
-    // completion of the dead client's last call may come after this caller queued its record: the
-    // protocol then answers 5 (a completion for another call, never taken as this caller's own)
-    // while the caller's own call is still served. Retried at once, the next call would meet that
-    // completion in turn and answer 5 again; so the caller first lets its own completion arrive.
+    // The next caller after a kill: its own answer, no call waiting out its time-out, and no
+    // other failure. A completion of the dead client's last call may come after this caller queued
+    // its record: the protocol then answers 5 (a completion for another call, never taken as this
+    // caller's own) while the caller's own call is still served. Retried at once, the next call
+    // would meet that completion in turn and answer 5 again; so the caller first lets its own
+    // completion arrive (the completed call id moves on, or it already was its own).
     void next_caller_gets_its_own_answer() {
         VantrelIF& v = analyser_->vantrel();
-        const auto t0 = std::chrono::steady_clock::now();
         std::int32_t count = -1;
-        int rc = v.get_sample_count(2, count);
+        long longest_ms = 0;
+        const auto call = [&] {
+            const auto t0 = std::chrono::steady_clock::now();
+            const int rc = v.get_sample_count(2, count);
+            longest_ms =
+                std::max<long>(longest_ms, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               std::chrono::steady_clock::now() - t0)
+                                               .count());
+            return rc;
+        };
+        int rc = call();
         for (int retry = 0; rc == kCallOtherCompletion && retry < 5; ++retry) {
             ++other_completions_;
             const std::int32_t seen = v.completed_call_id();
-            test::eventually([&] { return v.completed_call_id() != seen; }, kTimeoutMs);
-            rc = v.get_sample_count(2, count);
+            test::eventually([&] { return v.completed_call_id() != seen; }, 100);
+            rc = call();
         }
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now() - t0)
-                            .count();
         ASSERT_EQ(rc, kCallDone) << describe_call_result(rc);
         EXPECT_EQ(count, 4242);
-        // Never hangs: its own answer comes within the few time-outs its retries may wait.
-        EXPECT_LT(ms, 6 * kTimeoutMs);
+        // Every call came back before its time-out ran out: none waited for a dead client.
+        EXPECT_LT(longest_ms, kTimeoutMs);
         std::int32_t state = -1;
         ASSERT_EQ(v.get_state(state), kCallDone);
         EXPECT_EQ(state, 1);

@@ -96,6 +96,13 @@ struct World {
         char tmpl[] = "/tmp/vantrel-fuzz-XXXXXX";
         if (::mkdtemp(tmpl) == nullptr) std::abort();
         root = tmpl;
+        // The directory goes at the end of the run; the selectors and peers stay to the last.
+        static std::string to_remove;
+        to_remove = root;
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(to_remove, ignored);
+        });
         add_component_operations(layout);
         add_vantrel_operations(layout);
 
