@@ -45,6 +45,8 @@
 #include <vector>
 
 #include "interface/clients.h"
+#include "platform/named_object.h"
+#include "platform/object_name.h"
 
 extern char** environ;
 
@@ -177,6 +179,8 @@ struct Analyser {
         for (pid_t p : peers) ::waitpid(p, nullptr, 0);
         if (selector > 0) ::waitpid(selector, nullptr, 0);
         std::filesystem::remove_all(dir);
+        // The killed processes left their named objects behind.
+        platform::remove_unheld_objects(platform::ipc_scope());
     }
 };
 

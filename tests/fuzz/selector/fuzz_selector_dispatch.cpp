@@ -26,6 +26,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,6 +36,8 @@
 #include "interface/interface_server.h"
 #include "interface/operation_tables.h"
 #include "platform/clock.h"
+#include "platform/named_object.h"
+#include "platform/object_name.h"
 #include "selector/vantrel.h"
 #include "sim/peers/peers.h"
 #include "tests/selector/selector_config.h"
@@ -91,6 +94,16 @@ struct Selector {
 
 struct World {
     World() {
+        // The objects of earlier runs stay behind (this one holds its own to the end): remove
+        // those whose process is gone.
+        std::set<std::string> scopes;
+        const std::string prefix = "vantrel.fuzz-sel-";
+        for (const auto& entry : std::filesystem::directory_iterator(platform::kObjectDirectory)) {
+            const std::string file = entry.path().filename().string();
+            if (file.rfind(prefix, 0) == 0)
+                scopes.insert(file.substr(8, file.find('.', prefix.size()) - 8));
+        }
+        for (const auto& scope : scopes) platform::remove_unheld_objects(scope);
         ::setenv("VANTREL_IPC_SCOPE", ("fuzz-sel-" + std::to_string(::getpid())).c_str(), 1);
         platform::install_clock(&clock);
         char tmpl[] = "/tmp/vantrel-fuzz-XXXXXX";
