@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "framework/exception.h"
+#include "platform/exception.h"
 
 namespace vantrel {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "entry/command_line.h"
-#include "framework/exception.h"
+#include "platform/exception.h"
 #include "platform/termination.h"
 
 namespace vantrel {

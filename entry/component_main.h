@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/component.h"
+#include "component/component.h"
 
 namespace vantrel {
 

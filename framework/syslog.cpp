@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "config/paths.h"
-#include "framework/exception.h"
+#include "platform/exception.h"
 
 extern char** environ;
 

@@ -2,8 +2,8 @@
 
 #include <ctime>
 
-#include "framework/exception.h"
 #include "platform/clock.h"
+#include "platform/exception.h"
 
 namespace vantrel {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "framework/exception.h"
+#include "platform/exception.h"
 
 namespace vantrel {
 namespace {

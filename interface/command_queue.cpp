@@ -4,8 +4,8 @@
 #include <cstring>
 #include <limits>
 
-#include "framework/exception.h"
 #include "interface/value.h"
+#include "platform/exception.h"
 
 namespace vantrel {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <utility>
 
-#include "framework/exception.h"
+#include "platform/exception.h"
 
 namespace vantrel {
 namespace {

@@ -1,12 +1,13 @@
 #include "interface/interface_client.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <new>
 #include <utility>
 
-#include "framework/exception.h"
 #include "interface/call_record.h"
+#include "platform/exception.h"
 
 namespace vantrel {
 namespace {
@@ -29,6 +30,28 @@ struct Overloaded : Ts... {
 };
 template <class... Ts>
 Overloaded(Ts...) -> Overloaded<Ts...>;
+
+// The limit of each wait of one two-way call: the shared call time-out for every wait, or what is
+// left of the client's own limit. Negative means no limit.
+class CallLimit {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit CallLimit(std::optional<std::int32_t> own)
+        : own_(own), deadline_(Clock::now() + std::chrono::milliseconds(own ? *own : 0)) {}
+
+    std::int32_t next_wait(const ComponentInterface& interface) const {
+        if (!own_) return interface.call_timeout();
+        if (*own_ < 0) return -1;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now());
+        return static_cast<std::int32_t>(std::max<std::int64_t>(0, left.count()));
+    }
+
+  private:
+    std::optional<std::int32_t> own_;
+    Clock::time_point deadline_;
+};
 
 void check_results(const Operation& op, std::initializer_list<Out> results) {
     bool match = results.size() == op.results.size();
@@ -109,7 +132,8 @@ int InterfaceClient::call_two_way(const Operation& op, std::initializer_list<Val
     }
 
     // A negative time-out waits without limit, for the mutex and for the completion alike.
-    const std::int32_t mutex_timeout = call_timeout();
+    const CallLimit limit(own_timeout_);
+    const std::int32_t mutex_timeout = limit.next_wait(*this);
     const bool obtained =
         mutex_timeout < 0 ? action_mutex()->lock() : action_mutex()->try_lock(mutex_timeout);
     if (!obtained) return kCallMutexTimeout;
@@ -123,7 +147,7 @@ int InterfaceClient::call_two_way(const Operation& op, std::initializer_list<Val
     if (!queue()->push(record)) return kCallQueueFull;
     start_signal()->release();
 
-    const std::int32_t done_timeout = call_timeout();
+    const std::int32_t done_timeout = limit.next_wait(*this);
     if (!done_signal()->wait(done_timeout < 0 ? -1 : done_timeout)) return kCallNoCompletion;
     if (completed_call_id() != id) return kCallOtherCompletion;
     for (std::size_t i = 0; i < results.size(); ++i) {

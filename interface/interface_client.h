@@ -14,12 +14,18 @@
 // A mismatch between a stub's values and its operation's table is a fault of the stub and throws
 // Exception.
 //
+// Time limits: by default every wait of a two-way call (the action mutex, then the completion)
+// takes the interface's shared call time-out, which whoever created the interface set. A client
+// may instead set a limit of its own (set_own_timeout): it lives only in this object, never
+// touches the shared value, and bounds the whole two-way call, both waits together.
+//
 // Thread safety: one client object is used by one thread at a time. Two-way calls of all clients of
 // one interface name, in any process, are serialised by the action mutex.
 
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -57,6 +63,11 @@ class InterfaceClient : public ComponentInterface {
   public:
     explicit InterfaceClient(std::string name);
 
+    // This object's own limit for a whole two-way call, in milliseconds (negative: no limit), in
+    // place of the shared call time-out; nullopt goes back to the shared one.
+    void set_own_timeout(std::optional<std::int32_t> milliseconds) { own_timeout_ = milliseconds; }
+    const std::optional<std::int32_t>& own_timeout() const { return own_timeout_; }
+
   protected:
     // The one-way call: push the record, release the start signal; no waiting, no call id.
     int call_one_way(const Operation& op, std::initializer_list<Value> arguments);
@@ -64,6 +75,9 @@ class InterfaceClient : public ComponentInterface {
     // read the operation's result slots into `results` (one per slot, in order).
     int call_two_way(const Operation& op, std::initializer_list<Value> arguments,
                      std::initializer_list<Out> results = {});
+
+  private:
+    std::optional<std::int32_t> own_timeout_;
 };
 
 }  // namespace vantrel

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "framework/exception.h"
+#include "platform/exception.h"
 
 namespace vantrel {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "framework/exception.h"
+#include "platform/exception.h"
 
 namespace vantrel {
 
@@ -40,8 +40,7 @@ Operation InterfaceLayout::add_one_way(std::string name, std::uint16_t code,
 }
 
 Operation InterfaceLayout::add_two_way(std::string name, std::uint16_t code,
-                                       std::vector<WireType> arguments,
-                                       std::vector<Slot> results) {
+                                       std::vector<WireType> arguments, std::vector<Slot> results) {
     return add(Operation{std::move(name), code, CallKind::two_way, std::move(arguments),
                          std::move(results)});
 }

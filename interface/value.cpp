@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "framework/exception.h"
+#include "platform/exception.h"
 
 namespace vantrel {
 

@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <string>
 
-#include "framework/exception.h"
 #include "framework/mutex.h"
+#include "platform/exception.h"
 
 namespace vantrel {
 

@@ -1,6 +1,6 @@
 #include "selector/column_stats.h"
 
-#include "framework/exception.h"
+#include "platform/exception.h"
 
 namespace vantrel {
 namespace {

@@ -3,8 +3,8 @@
 #include <climits>
 #include <cstring>
 
-#include "framework/exception.h"
 #include "interface/clients.h"
+#include "platform/exception.h"
 #include "selector/vantrel_ifs.h"
 
 namespace vantrel {

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "framework/component.h"
+#include "component/component.h"
 #include "motion/pci7344.h"
 #include "selector/column_stats.h"
 #include "selector/vantrel_params.h"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "interface/component_ifs.h"
+#include "component/component_ifs.h"
 
 namespace vantrel {
 

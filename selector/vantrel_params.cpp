@@ -1,6 +1,6 @@
 #include "selector/vantrel_params.h"
 
-#include "framework/exception.h"
+#include "platform/exception.h"
 
 namespace vantrel {
 

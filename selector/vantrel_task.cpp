@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "framework/exception.h"
 #include "framework/timer.h"
 #include "interface/clients.h"
+#include "platform/exception.h"
 
 namespace vantrel {
 namespace {

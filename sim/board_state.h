@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "sim/flexmotion.h"
+#include "motion/flexmotion.h"
 #include "sim/profile.h"
 
 namespace vantrel::sim {

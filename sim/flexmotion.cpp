@@ -1,7 +1,7 @@
 // The flex_* functions over the simulated boards of sim/board.h. Each call opens its board, checks
 // its arguments, and changes or reads the board state under the board's lock.
 
-#include "sim/flexmotion.h"
+#include "motion/flexmotion.h"
 
 #include <cmath>
 #include <cstdio>

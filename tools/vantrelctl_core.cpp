@@ -392,23 +392,16 @@ int GenericClient::get_state(std::int32_t& state) {
     return result;
 }
 
-Session::Session(ComponentInterface& client, int timeout_ms)
+Session::Session(InterfaceClient& client, int timeout_ms)
     : client_(client), timeout_ms_(timeout_ms) {}
-
-Session::~Session() {
-    if (opened_ && client_.call_timeout() == timeout_ms_)
-        client_.set_call_timeout(previous_timeout_);
-}
 
 int Session::open() {
     if (!client_.open()) {
         failure_ = client_.open_error();
         return kCallNotOpen;
     }
-    opened_ = true;
     created_ = client_.properties_created();
-    previous_timeout_ = client_.call_timeout();
-    client_.set_call_timeout(timeout_ms_);
+    client_.set_own_timeout(timeout_ms_);
     return kCallDone;
 }
 

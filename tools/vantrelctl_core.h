@@ -123,14 +123,13 @@ class GenericClient : public InterfaceClient {
     Kind kind_;
 };
 
-// A client opened for a few calls with a call time-out of the caller's choice. The time-out lives
-// in the interface's shared properties and applies to every process using the interface, so the
-// previous value is put back at the end (unless someone else changed it meanwhile). The client
-// is the caller's and must outlive the session.
+// A client opened for a few calls with a call time-out of the caller's choice. The time-out is
+// the client's own limit: the interface's shared call time-out is never written, so no other user
+// of the interface sees it, whatever happens to this process. The client is the caller's and must
+// outlive the session.
 class Session {
   public:
-    Session(ComponentInterface& client, int timeout_ms);
-    ~Session();
+    Session(InterfaceClient& client, int timeout_ms);
 
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -151,10 +150,8 @@ class Session {
     const std::string& failure() const { return failure_; }
 
   private:
-    ComponentInterface& client_;
+    InterfaceClient& client_;
     int timeout_ms_;
-    std::int32_t previous_timeout_ = 0;
-    bool opened_ = false;
     bool created_ = false;
     std::string failure_;
 };

@@ -1,6 +1,6 @@
 #include "sim/peers/peers.h"
 
-#include "framework/exception.h"
+#include "platform/exception.h"
 
 namespace vantrel::sim {
 namespace {

@@ -16,8 +16,8 @@
 #include <memory>
 #include <string>
 
-#include "framework/component.h"
-#include "interface/component_ifs.h"
+#include "component/component.h"
+#include "component/component_ifs.h"
 #include "sim/board.h"
 
 namespace vantrel::sim {

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <thread>
 
-#include "framework/exception.h"
+#include "platform/exception.h"
 #include "tests/support/files.h"
 
 using namespace vantrel;

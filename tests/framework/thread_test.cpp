@@ -6,11 +6,11 @@
 #include <chrono>
 #include <thread>
 
-#include "framework/exception.h"
 #include "framework/mutex.h"
 #include "framework/semaphore.h"
 #include "framework/timer.h"
 #include "platform/clock.h"
+#include "platform/exception.h"
 #include "tests/support/ipc_test.h"
 
 using namespace vantrel;

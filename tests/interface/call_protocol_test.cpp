@@ -3,6 +3,8 @@
 // one-way calls beyond what the start signal can count.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "interface/component_interface.h"
 #include "platform/futex_semaphore.h"
 #include "tests/interface/helpers.h"
@@ -115,6 +117,33 @@ TEST_F(CallProtocolTest, CallerKilledHoldingTheActionMutexDoesNotBlockTheNextCal
     client.set_call_timeout(5000);
     EXPECT_EQ(client.add(5, 6, sum), kCallDone);
     EXPECT_EQ(sum, 11);
+}
+
+TEST_F(CallProtocolTest, OwnTimeOutBoundsTheWholeCallAndNeverTouchesTheSharedOne) {
+    TestClient client("Own");
+    ASSERT_TRUE(client.open());
+    client.set_call_timeout(-1);  // shared: no limit, for everyone else
+    auto holder = interface_child({"client", "Own", "-", "add:1:2"});
+    ASSERT_TRUE(eventually([&] { return client.queue()->pending() == 1; }));
+
+    client.set_own_timeout(300);
+    std::int32_t sum = -1;
+    struct Case {
+        const char* what;
+        int expected;
+        bool then_kill_holder;
+    };
+    for (const Case& c :
+         {Case{"action mutex held by a caller waiting without limit", kCallMutexTimeout, true},
+          Case{"mutex free, nobody serves", kCallNoCompletion, false}}) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(client.add(5, 6, sum), c.expected) << c.what;
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(took, std::chrono::milliseconds(290)) << c.what;
+        EXPECT_LT(took, std::chrono::milliseconds(3000)) << c.what;  // never the shared "no limit"
+        EXPECT_EQ(client.call_timeout(), -1) << c.what;
+        if (c.then_kill_holder) holder.kill9();
+    }
 }
 
 TEST_F(CallProtocolTest, BurstBeyondTheStartSignalMaximumIsServedWithoutFurtherCalls) {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "framework/exception.h"
+#include "platform/exception.h"
 #include "tests/interface/helpers.h"
 #include "tests/interface/records.h"
 

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "framework/exception.h"
 #include "interface/call_record.h"
 #include "interface/operation.h"
+#include "platform/exception.h"
 
 using namespace vantrel;
 

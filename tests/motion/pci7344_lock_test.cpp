@@ -6,10 +6,10 @@
 #include <chrono>
 #include <thread>
 
+#include "motion/flexmotion.h"
 #include "motion/pci7344.h"
 #include "platform/clock.h"
 #include "sim/board.h"
-#include "sim/flexmotion.h"
 #include "tests/support/child_process.h"
 #include "tests/support/ipc_test.h"
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <thread>
 
+#include "motion/flexmotion.h"
 #include "platform/clock.h"
 #include "sim/board.h"
-#include "sim/flexmotion.h"
 #include "tests/support/ipc_test.h"
 
 using vantrel::Exception;

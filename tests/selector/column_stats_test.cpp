@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "config/configuration_file.h"
-#include "framework/exception.h"
+#include "platform/exception.h"
 #include "selector/vantrel_params.h"
 #include "tests/support/files.h"
 

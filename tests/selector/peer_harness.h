@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "framework/component.h"
-#include "interface/component_ifs.h"
+#include "component/component.h"
+#include "component/component_ifs.h"
 #include "interface/interface_server.h"
 #include "sim/peers/peers.h"
 

@@ -10,8 +10,8 @@
 #include <sstream>
 
 #include "config/configuration_file.h"
-#include "framework/exception.h"
 #include "platform/clock.h"
+#include "platform/exception.h"
 #include "tests/selector/peer_harness.h"
 #include "tests/selector/selector_config.h"
 #include "tests/support/files.h"

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "sim/flexmotion.h"
+#include "motion/flexmotion.h"
 
 int main(int argc, char** argv) {
     if (argc < 4) return 2;

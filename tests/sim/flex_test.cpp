@@ -7,9 +7,9 @@
 #include <set>
 #include <string>
 
+#include "motion/flexmotion.h"
 #include "platform/clock.h"
 #include "sim/board.h"
-#include "sim/flexmotion.h"
 #include "tests/support/ipc_test.h"
 
 using vantrel::platform::ScopedClock;

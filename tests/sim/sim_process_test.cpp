@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
+#include "motion/flexmotion.h"
 #include "sim/board.h"
-#include "sim/flexmotion.h"
 #include "tests/support/child_process.h"
 #include "tests/support/ipc_test.h"
 

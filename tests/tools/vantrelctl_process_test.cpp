@@ -50,7 +50,7 @@ TEST_F(VantrelctlAlone, AnInterfaceHeldButNotServedTimesOutAndKeepsItsTimeOut) {
                     "nothing answered on \"Vantrel\" within 200 ms; the component may "
                     "not be running"))
         << run.output;
-    EXPECT_EQ(holder.call_timeout(), 4000);  // the shared time-out is put back
+    EXPECT_EQ(holder.call_timeout(), 4000);  // the shared time-out is never written
 
     // A selector's interface asked for a board manager's operation: code 12 would mean
     // device_present there, so the call is refused instead of answered wrongly.

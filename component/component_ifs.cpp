@@ -1,6 +1,6 @@
-#include "interface/component_ifs.h"
+#include "component/component_ifs.h"
 
-#include "framework/component.h"
+#include "component/component.h"
 
 namespace vantrel {
 namespace {

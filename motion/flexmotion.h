@@ -3,9 +3,9 @@
  * negative status for failure; output arguments are written only on success.
  * flex_get_error_description gives a NUL-terminated text for any status.
  *
- * On Linux the board is the simulator of libvantrel_flexsim (see sim/board.h): the board must be
- * kept alive by some process (a BoardHandle), otherwise every call answers
- * FLEX_BOARD_NOT_PRESENT.
+ * This is the contract a board library provides. The one built here is the simulator in sim/
+ * (see sim/board.h): there a board must be kept alive by some process (a BoardHandle), otherwise
+ * every call answers FLEX_BOARD_NOT_PRESENT.
  *
  * Values understood by the simulator:
  *   axis                1..4; 0 means "the axes in the axis map" (bits 1..4) where a map is taken

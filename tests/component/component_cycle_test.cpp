@@ -6,10 +6,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "framework/component.h"
-#include "framework/exception.h"
-#include "interface/component_ifs.h"
+#include "component/component.h"
+#include "component/component_ifs.h"
 #include "platform/clock.h"
+#include "platform/exception.h"
 #include "tests/support/files.h"
 #include "tests/support/ipc_test.h"
 

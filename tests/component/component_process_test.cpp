@@ -7,7 +7,7 @@
 #include <sstream>
 #include <thread>
 
-#include "framework/component.h"
+#include "component/component.h"
 #include "interface/clients.h"
 #include "tests/support/child_process.h"
 #include "tests/support/files.h"

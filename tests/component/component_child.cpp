@@ -2,10 +2,10 @@
 //   component_child INTERFACE LOGFILE CONFIGFILE
 // It counts its updates, and its "load_config" of the file name "throw" throws an Exception, so
 // that a test can see an exception from an operation end the main loop.
+#include "component/component_ifs.h"
 #include "entry/command_line.h"
 #include "entry/component_main.h"
-#include "framework/exception.h"
-#include "interface/component_ifs.h"
+#include "platform/exception.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "framework/component.h"
+#include "component/component.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
-#include "framework/exception.h"
 #include "framework/timer.h"
 #include "interface/clients.h"
 #include "interface/interface_server.h"
+#include "platform/exception.h"
 #include "platform/termination.h"
 
 #ifndef VANTREL_VERSION
