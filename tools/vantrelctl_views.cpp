@@ -249,23 +249,36 @@ WaitOutcome wait_for_motion(VantrelIF& v, const WaitOptions& options,
                               : "the selector is not initialised (send reset first)";
         return out;
     }
+    // One round of the four queries; a round that goes unanswered (the selector busy with a long
+    // operation, a stopped process) is tried again until the wait's own limit has passed.
+    auto poll_once = [&](MotionPoll& p, const char*& failed) {
+        int r = 0;
+        auto query = [&](const char* operation, auto&& call) {
+            if (r == 0 && (r = ask(call)) != 0) failed = operation;
+        };
+        query("is_busy", [&] { return v.is_busy(p.busy); });
+        query("homed", [&] { return v.homed(p.homed); });
+        query("get_current_column", [&] { return v.get_current_column(p.column); });
+        query("get_rotor_position", [&] { return v.get_rotor_position(p.rotor_position); });
+        return r;
+    };
     for (;;) {
-        MotionPoll& p = out.last;
-        if (const int r = ask([&] { return v.is_busy(p.busy); }); r != 0)
-            return failed_call(r, "is_busy");
-        if (const int r = ask([&] { return v.homed(p.homed); }); r != 0)
-            return failed_call(r, "homed");
-        if (const int r = ask([&] { return v.get_current_column(p.column); }); r != 0)
-            return failed_call(r, "get_current_column");
-        if (const int r = ask([&] { return v.get_rotor_position(p.rotor_position); }); r != 0)
-            return failed_call(r, "get_rotor_position");
+        MotionPoll p;
+        const char* failed = "";
+        const int r = poll_once(p, failed);
         out.elapsed_s = seconds_since(start);
-        if (progress) progress(p, out.elapsed_s);
-        if (!p.busy) break;
-        if (out.elapsed_s > options.timeout_s) {
-            out.kind = WaitOutcome::timed_out;
-            out.reason = "still moving after " + fixed(options.timeout_s, 1) + " s";
-            return out;
+        const bool over = out.elapsed_s > options.timeout_s;
+        if (r != 0) {
+            if (over) return failed_call(r, failed);
+        } else {
+            out.last = p;
+            if (progress) progress(p, out.elapsed_s);
+            if (!p.busy) break;
+            if (over) {
+                out.kind = WaitOutcome::timed_out;
+                out.reason = "still moving after " + fixed(options.timeout_s, 1) + " s";
+                return out;
+            }
         }
         platform::sleep_ms(options.poll_ms);
     }

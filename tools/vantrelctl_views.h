@@ -88,7 +88,8 @@ struct WaitOutcome {
 
 // Polls until the selector is idle (or the time-out passes), calling `progress` after each poll,
 // then judges the outcome: reached when homed and at the requested column (at any column when no
-// request is known).
+// request is known). Unanswered polls are retried until the time-out; only when it has passed
+// without an answer is the outcome no_answer.
 WaitOutcome wait_for_motion(VantrelIF& selector, const WaitOptions& options,
                             const std::function<void(const MotionPoll&, double)>& progress);
 

@@ -184,6 +184,24 @@ TEST_F(SimulatedAnalyser, UpDriveTripRecoverAndDown) {
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_TRUE(has(run.output, "reached column 3")) << run.output;
 
+    // The selector stops answering for a while during the move: the wait outlasts it.
+    pid_t vantrel = 0;
+    const auto started = simtool::read_record(dir_);
+    ASSERT_TRUE(started);
+    for (const auto& p : started->processes)
+        if (p.name == "vantrel") vantrel = p.pid;
+    ASSERT_NE(vantrel, 0);
+    test::ChildProcess patient(test::tool_command(
+        "vantrelctl", {"--timeout", "200", "set_current_column", "4", "--wait"}));
+    std::this_thread::sleep_for(300ms);
+    ASSERT_EQ(::kill(vantrel, SIGSTOP), 0);
+    std::this_thread::sleep_for(1000ms);
+    ASSERT_EQ(::kill(vantrel, SIGCONT), 0);
+    std::string waited;
+    while (const auto line = patient.read_line(20000)) waited += *line + "\n";
+    EXPECT_EQ(patient.wait(), 0) << waited;
+    EXPECT_TRUE(has(waited, "reached column 4")) << waited;
+
     run = sim("down");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(count(run.output, "stopped with \"kill\""), 6u) << run.output;
