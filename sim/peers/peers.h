@@ -13,6 +13,7 @@
 //
 // Thread safety: like every component, all of it runs on the process's main thread.
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -40,9 +41,17 @@ class Sipper : public Component {
     void update() override {}
     int inhibit_state() const { return inhibit_; }
     void set_inhibit_state(int state);
+    // Runs `hook` on the serving thread at each "get_inhibit_state" before it is answered, so that
+    // an in-process test can act (trip the switch, inject a fault) at a known step of its caller.
+    // Set it while nobody polls.
+    void on_poll(std::function<void()> hook) { poll_hook_ = std::move(hook); }
+    void polled() {
+        if (poll_hook_) poll_hook_();
+    }
 
   private:
     int inhibit_ = 0;
+    std::function<void()> poll_hook_;
 };
 
 class LogServer : public Component {
