@@ -12,6 +12,9 @@
 // the gripper's place is unknown, and the rotor's place decides as a fallback (released at park,
 // clamped anywhere else). A request that fails leaves the commanded state and the counter as they
 // were, so the next request finishes what is left of a release or clamp instead of adding a stroke.
+// The state sits on the gripper board because it vouches for that board's counter: a power cycle
+// clears both together. Variable 118 is free: the homed marker is the system's only other board
+// variable, and no program is ever stored on the boards that could use one.
 //
 // Thread safety: start/is_running/get_homed/get_current_pos are called from the component's main
 // thread while a request may run; the boards serialise themselves, the settings are read one field
