@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "component/component.h"
@@ -43,14 +44,20 @@ class Sipper : public Component {
     void set_inhibit_state(int state);
     // Runs `hook` on the serving thread at each "get_inhibit_state" before it is answered, so that
     // an in-process test can act (trip the switch, inject a fault) at a known step of its caller.
-    // Set it while nobody polls.
-    void on_poll(std::function<void()> hook) { poll_hook_ = std::move(hook); }
+    // Setting the hook waits for a running one to end; what the hook did is then seen by the
+    // thread that set it.
+    void on_poll(std::function<void()> hook) {
+        std::lock_guard<std::mutex> hold(hook_lock_);
+        poll_hook_ = std::move(hook);
+    }
     void polled() {
+        std::lock_guard<std::mutex> hold(hook_lock_);
         if (poll_hook_) poll_hook_();
     }
 
   private:
     int inhibit_ = 0;
+    std::mutex hook_lock_;
     std::function<void()> poll_hook_;
 };
 
