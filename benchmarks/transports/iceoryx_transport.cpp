@@ -191,10 +191,15 @@ bool start_roudi(std::string& why_not) {
         why_not = "iox-roudi not found on PATH (Debian package iceoryx)";
         return false;
     }
+    // The RouDi of a run that has just ended takes a moment to go.
     struct stat st {};
-    if (::lstat(kRoudiSocket, &st) == 0) {
-        why_not = std::string(kRoudiSocket) + " exists: another RouDi runs on this machine";
-        return false;
+    const auto gone = Clock::now() + std::chrono::seconds(5);
+    while (::lstat(kRoudiSocket, &st) == 0) {
+        if (Clock::now() > gone) {
+            why_not = std::string(kRoudiSocket) + " exists: another RouDi runs on this machine";
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     char tmpl[] = "/tmp/transport_bench-roudi-XXXXXX";
     int fds[2];
