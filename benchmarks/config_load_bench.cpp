@@ -17,6 +17,7 @@
 #include <string>
 
 #include "config/config_error.h"
+#include "config/config_reader.h"
 #include "config/configuration_file.h"
 
 namespace {
@@ -29,6 +30,12 @@ long status_kb(const char* field) {
         if (line.compare(0, length, field) == 0 && line[length] == ':')
             return std::atol(line.c_str() + length + 1);
     return -1;
+}
+
+std::string repeated(const std::string& unit, std::size_t count) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) text += unit;
+    return text;
 }
 
 struct Shape {
@@ -84,6 +91,9 @@ int main(int argc, char** argv) {
          ""},
         {"tiny entries", "", "A=1;", ""},
         {"one array of ints", "A = [", "1,", "1];\n"},
+        // As many values as are taken, then one text as long as the rest of the file.
+        {"values, then a text", repeated("A=1;", vantrel::kMaxConfigValues - 1) + "NOTE = \"", "x",
+         "\";\n"},
     };
     for (const Shape& shape : shapes) {
         write_file(path, shape, bytes);
