@@ -291,7 +291,7 @@ std::string statistics_path(const std::string& dir) {
     std::string name;
     if (config.load_config(dir + "/vantrel.cfg") != 0 || !config.get("COLUMNSTATS", name))
         return "(COLUMNSTATS of " + dir + "/vantrel.cfg)";
-    return dir + "/" + name;
+    return name.starts_with('/') ? name : dir + "/" + name;  // as the selector finds it
 }
 
 std::string state_text(int state) {
