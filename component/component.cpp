@@ -157,9 +157,10 @@ void Component::load_config(const std::string& file_name, int& status) {
         }
         if (result != 0) {
             // Nothing was read: the store holds what it held.
+            const std::string& cause = config_.load_failure();
             if (!file_name.empty())
                 throw Exception("ConfigurationFile::load_config(): failed, can't load " +
-                                file_name);
+                                file_name + (cause.empty() ? "" : ": " + cause));
             throw Exception("ConfigurationFile::load_config() failed, no file specified");
         }
         config_partial_ = !config_.last_load_complete();
