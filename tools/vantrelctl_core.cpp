@@ -13,7 +13,6 @@
 
 #include "interface/component_interface.h"
 #include "interface/operation_tables.h"
-#include "platform/deadline.h"
 #include "platform/object_name.h"
 
 namespace vantrel::ctl {
@@ -397,14 +396,13 @@ Session::Session(InterfaceClient& client, int timeout_ms)
     : client_(client), timeout_ms_(timeout_ms) {}
 
 int Session::open() {
-    const auto deadline = platform::Deadline::after_ms(timeout_ms_);
     if (timeout_ms_ >= 0) client_.set_open_limit(timeout_ms_);
     if (!client_.open()) {
         failure_ = client_.open_error();
         return kCallNotOpen;
     }
     created_ = client_.properties_created();
-    client_.set_own_timeout(static_cast<std::int32_t>(deadline.left_ms()));
+    client_.set_own_timeout(timeout_ms_);
     return kCallDone;
 }
 

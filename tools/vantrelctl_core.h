@@ -126,8 +126,8 @@ class GenericClient : public InterfaceClient {
 // A client opened for a few calls with a call time-out of the caller's choice. The time-out is
 // the client's own limit: the interface's shared call time-out is never written, so no other user
 // of the interface sees it, whatever happens to this process. Opening waits no longer than the
-// time-out either, and what it used is taken off the time-out of the calls, so that one open and
-// one call together end within it. The client is the caller's and must outlive the session.
+// time-out either (for a lock that another process keeps on one of the interface's objects). The
+// client is the caller's and must outlive the session.
 class Session {
   public:
     Session(InterfaceClient& client, int timeout_ms);

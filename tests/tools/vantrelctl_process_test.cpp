@@ -77,7 +77,8 @@ TEST_F(VantrelctlAlone, AGateHeldByAStuckProcessEndsTheRunWithinItsTimeOut) {
     const auto run = run_tool("vantrelctl", {"--timeout", "1000", "get_state"});
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(run.status, 6) << run.output;
-    EXPECT_TRUE(has(run.output, path + ": another process held its gate for more than 1000 ms"))
+    // The limit it names is what was left of the time-out when this object's turn came.
+    EXPECT_TRUE(has(run.output, path + ": another process held its gate for more than "))
         << run.output;
     EXPECT_LT(took, std::chrono::milliseconds(1000 + 500));
 }
