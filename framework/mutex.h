@@ -57,4 +57,22 @@ class MutexLock {
     Mutex& mutex_;
 };
 
+// Holds a Mutex for a scope when it can be had within `limit_ms`; held() says whether it was. For
+// locks that other processes hold, so that a stopped or hung holder cannot hold the caller too.
+class TimedMutexLock {
+  public:
+    TimedMutexLock(Mutex& mutex, long limit_ms) : mutex_(mutex), held_(mutex.try_lock(limit_ms)) {}
+    ~TimedMutexLock() {
+        if (held_) mutex_.unlock();
+    }
+    TimedMutexLock(const TimedMutexLock&) = delete;
+    TimedMutexLock& operator=(const TimedMutexLock&) = delete;
+
+    bool held() const noexcept { return held_; }
+
+  private:
+    Mutex& mutex_;
+    bool held_;
+};
+
 }  // namespace vantrel

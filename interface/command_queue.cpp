@@ -100,8 +100,8 @@ void CommandQueue::reset_unlocked() {
 }
 
 void CommandQueue::reset() {
-    MutexLock hold(lock());
-    reset_unlocked();
+    TimedMutexLock hold(lock(), kLockLimitMs);
+    if (hold.held()) reset_unlocked();
 }
 
 bool CommandQueue::push(std::span<const std::uint8_t> record) {
@@ -110,7 +110,8 @@ bool CommandQueue::push(std::span<const std::uint8_t> record) {
     std::memcpy(&length, record.data(), sizeof length);
     if (length < kRecordHeaderSize || length > record.size()) return false;
 
-    MutexLock hold(lock());
+    TimedMutexLock hold(lock(), kLockLimitMs);
+    if (!hold.held()) return false;
     Header h = read_header();
     auto used = used_bytes(h);
     if (!used) {
@@ -127,7 +128,8 @@ bool CommandQueue::push(std::span<const std::uint8_t> record) {
 }
 
 std::optional<RecordBytes> CommandQueue::pop() {
-    MutexLock hold(lock());
+    TimedMutexLock hold(lock(), kLockLimitMs);
+    if (!hold.held()) return std::nullopt;
     Header h = read_header();
     const auto used = used_bytes(h);
     if (!used) {
@@ -155,19 +157,22 @@ std::optional<RecordBytes> CommandQueue::pop() {
 }
 
 CommandQueue::State CommandQueue::state() {
-    MutexLock hold(lock());
+    TimedMutexLock hold(lock(), kLockLimitMs);
+    if (!hold.held()) return State{0, 0, 0, 0};
     const Header h = read_header();
     return State{h.size, h.count, h.read, h.write};
 }
 
 std::int32_t CommandQueue::pending() {
-    MutexLock hold(lock());
+    TimedMutexLock hold(lock(), kLockLimitMs);
+    if (!hold.held()) return 0;
     const Header h = read_header();
     return used_bytes(h) ? h.count : 0;
 }
 
 std::size_t CommandQueue::free_space() {
-    MutexLock hold(lock());
+    TimedMutexLock hold(lock(), kLockLimitMs);
+    if (!hold.held()) return 0;
     const auto used = used_bytes(read_header());
     return used ? ring_size() - *used : ring_size();
 }

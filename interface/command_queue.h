@@ -19,7 +19,9 @@
 // would be worse than losing them. resets() counts how often this process did that.
 //
 // Thread safety: push, pop and state may be called from any thread of any process; they take the
-// segment lock.
+// segment lock, waiting at most kLockLimitMs for it. When a holder keeps it longer (stopped, hung),
+// push fails, pop finds nothing, the queries answer as for an empty (state: zeroed) or full queue,
+// and reset does nothing: the caller goes on instead of waiting with the holder.
 
 #include <atomic>
 #include <cstddef>

@@ -151,7 +151,13 @@ int InterfaceClient::call_two_way(const Operation& op, std::initializer_list<Val
     if (!done_signal()->wait(done_timeout < 0 ? -1 : done_timeout)) return kCallNoCompletion;
     if (completed_call_id() != id) return kCallOtherCompletion;
     for (std::size_t i = 0; i < results.size(); ++i) {
-        if (auto value = read_slot(op.results[i])) results.begin()[i].store(*value);
+        const auto value = read_slot(op.results[i]);
+        if (!value) {
+            // The properties lock was held past its limit: no result is reported as read.
+            for (const Out& out : results) out.clear();
+            return kCallNotOpen;
+        }
+        results.begin()[i].store(*value);
     }
     return kCallDone;
 }

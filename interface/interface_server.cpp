@@ -78,7 +78,10 @@ void InterfaceServer::complete(const Operation& op, const Arguments& args,
             throw Exception("InterfaceServer::complete() -- result " + std::to_string(i) +
                             " of \"" + op.name + "\" is not a " + to_string(op.results[i].type));
     }
-    for (std::size_t i = 0; i < results.size(); ++i) write_slot(op.results[i], results.begin()[i]);
+    // Results that could not be written (the properties lock held past its limit) are not
+    // announced: the caller sees no completion rather than a success with stale values.
+    for (std::size_t i = 0; i < results.size(); ++i)
+        if (!write_slot(op.results[i], results.begin()[i])) return;
     set_completed_call_id(args.call_id());
     done_signal()->release();
 }

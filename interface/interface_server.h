@@ -13,7 +13,9 @@
 //   }
 //
 // A two-way operation answers with complete(): results into its slots, then the call id as the
-// completed call id, then one release of the done signal. A one-way operation does none of that.
+// completed call id, then one release of the done signal (none of it when a result cannot be
+// written because the properties lock stayed held past its limit). A one-way operation does none
+// of that.
 // A record that accept() refuses, or whose code nobody knows, runs nothing and completes nothing;
 // its caller (if two-way) gets 4 when its time-out runs out, and the server goes on serving.
 //

@@ -35,14 +35,14 @@ SharedSegment::~SharedSegment() = default;
 
 bool SharedSegment::read(std::size_t offset, void* out, std::size_t n) {
     if (!fits(offset, n)) return false;
-    MutexLock hold(lock_);
-    return read_unlocked(offset, out, n);
+    TimedMutexLock hold(lock_, kLockLimitMs);
+    return hold.held() && read_unlocked(offset, out, n);
 }
 
 bool SharedSegment::write(std::size_t offset, const void* in, std::size_t n) {
     if (read_only_ || !fits(offset, n)) return false;
-    MutexLock hold(lock_);
-    return write_unlocked(offset, in, n);
+    TimedMutexLock hold(lock_, kLockLimitMs);
+    return hold.held() && write_unlocked(offset, in, n);
 }
 
 bool SharedSegment::read_unlocked(std::size_t offset, void* out, std::size_t n) const {

@@ -24,6 +24,9 @@ namespace vantrel {
 
 class SharedSegment {
   public:
+    // The longest wait for the segment lock, which holders keep only for a copy.
+    static constexpr long kLockLimitMs = 2000;
+
     // Runs on a freshly created segment before any other process can see it.
     using Initialiser = platform::NamedObject::Initialiser;
 
@@ -39,7 +42,8 @@ class SharedSegment {
     SharedSegment& operator=(const SharedSegment&) = delete;
 
     // Copy n bytes under the segment lock. False when the range leaves the mapping (and, for
-    // write, on a read-only segment).
+    // write, on a read-only segment), or when the lock is not had within kLockLimitMs (a holder
+    // that was stopped or hangs inside).
     bool read(std::size_t offset, void* out, std::size_t n);
     bool write(std::size_t offset, const void* in, std::size_t n);
     // The same without the lock.

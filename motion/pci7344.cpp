@@ -16,14 +16,35 @@ std::string lock_name(std::int32_t board_id) {
 
 }  // namespace
 
-Pci7344::Pci7344(std::int32_t board_id) : Mutex(lock_name(board_id), false), board_id_(board_id) {
+// Holds the board lock for a scope (recursively: the caller may hold it already).
+class Pci7344::Hold {
+  public:
+    explicit Hold(Pci7344& board) : board_(board) { board_.take_lock(); }
+    ~Hold() { board_.unlock(); }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+  private:
+    Pci7344& board_;
+};
+
+void Pci7344::take_lock() {
+    if (!try_lock(lock_limit_ms_))
+        throw Pci7344_Exception("Pci7344 -- board lock \"" + lock_name(board_id_) +
+                                    "\" not obtained within " + std::to_string(lock_limit_ms_) +
+                                    " ms",
+                                FLEX_BOARD_ACCESS_FAILED);
+}
+
+Pci7344::Pci7344(std::int32_t board_id, long lock_limit_ms)
+    : Mutex(lock_name(board_id), false), board_id_(board_id), lock_limit_ms_(lock_limit_ms) {
     if (!valid()) throw Exception("Pci7344 Error, failed to initialize access synchronization.");
 }
 
 Pci7344::~Pci7344() = default;
 
 std::string Pci7344::describe(std::int32_t status) {
-    MutexLock held(*this);  // recursive: the caller may hold it already
+    Hold held(*this);
     char buffer[500] = {};
     std::uint32_t size = sizeof buffer;
     lib().flex_get_error_description(0, status, 0, 0, buffer, &size);
@@ -36,7 +57,7 @@ void Pci7344::call(const char* prefix, Call&& library_call) {
     std::int32_t status = 0;
     std::string message;
     {
-        MutexLock held(*this);
+        Hold held(*this);
         status = library_call();
         if (status != 0) message = prefix + describe(status);
     }
@@ -114,7 +135,7 @@ void Pci7344::read_reference_rtn(std::uint8_t axis, std::uint16_t axis_map, std:
 }
 
 void Pci7344::begin_store(std::uint8_t program) {
-    lock();
+    take_lock();
     const std::int32_t status = lib().flex_begin_store(board(), program);
     if (status == 0) return;  // the lock stays held until end_store
     std::string message;
@@ -167,7 +188,7 @@ void Pci7344::read_pos_rtn(std::uint8_t axis, std::int32_t& position) {
         std::int32_t status = 0;
         std::string message;
         {
-            MutexLock held(*this);
+            Hold held(*this);
             status = lib().flex_read_pos_rtn(board(), axis, &fresh);
             if (status != 0 && (status != FLEX_READ_BUFFER_NOT_EMPTY || read == kReads))
                 message = "Pci7344::read_pos_rtn -- " + describe(status);
@@ -177,7 +198,7 @@ void Pci7344::read_pos_rtn(std::uint8_t axis, std::int32_t& position) {
             return;
         }
         if (status == FLEX_READ_BUFFER_NOT_EMPTY) {
-            MutexLock held(*this);
+            Hold held(*this);
             flush_rdb();
         }
         if (!message.empty()) throw Pci7344_Exception(std::move(message), status);

@@ -5,6 +5,10 @@
 // turns. A non-zero library status becomes a Pci7344_Exception whose message is the operation's
 // prefix followed by the library's description of the status.
 //
+// The lock is waited for at most kLockLimitMs (or the limit given at construction): a process that
+// holds it longer (stopped, hung) makes the operation fail with a Pci7344_Exception of status
+// FLEX_BOARD_ACCESS_FAILED, like any other board error, instead of holding this process with it.
+//
 // Thread safety: any thread may call any operation; begin_store and end_store must be called by
 // the same thread, since the lock is held from one to the other.
 
@@ -30,7 +34,9 @@ class Pci7344 : public Mutex {
   public:
     // The library is given the low 8 bits of `board_id`. Throws Exception
     // "Pci7344 Error, failed to initialize access synchronization." when the lock cannot be made.
-    explicit Pci7344(std::int32_t board_id);
+    static constexpr long kLockLimitMs = 10000;
+
+    explicit Pci7344(std::int32_t board_id, long lock_limit_ms = kLockLimitMs);
     ~Pci7344() override;
 
     std::int32_t board_id() const noexcept { return board_id_; }
@@ -65,15 +71,20 @@ class Pci7344 : public Mutex {
     void read_pos_rtn(std::uint8_t axis, std::int32_t& position);
 
   private:
+    class Hold;
+
     std::uint8_t board() const noexcept { return static_cast<std::uint8_t>(board_id_ & 0xFF); }
     // The library's text for `status`, fetched under the lock.
     std::string describe(std::int32_t status);
+    // Takes the board lock within its limit, or throws.
+    void take_lock();
     // Runs one library call under the lock; a failure is described before the lock is released
     // and thrown after.
     template <class Call>
     void call(const char* prefix, Call&& library_call);
 
     std::int32_t board_id_;
+    long lock_limit_ms_;
 };
 
 }  // namespace vantrel

@@ -146,6 +146,32 @@ TEST_F(CallProtocolTest, OwnTimeOutBoundsTheWholeCallAndNeverTouchesTheSharedOne
     }
 }
 
+TEST_F(CallProtocolTest, APeerStuckHoldingADataLockCostsOneCallNotTheCallerOrTheServer) {
+    auto server = interface_child({"serve", "Stuck"});
+    ASSERT_EQ(server.read_line(), "open discarded=0");
+    TestClient client("Stuck");
+    ASSERT_TRUE(client.open());
+    client.set_own_timeout(5000);
+    struct Case {
+        const char* lock;
+        int expected;  // queue lock: the push gives up; properties lock: the answer is not given
+    };
+    for (const Case& c : {Case{"Stuck_cmdQmutex", kCallQueueFull},
+                          Case{"Stuck_propertiesmutex", kCallNoCompletion}}) {
+        test::ChildProcess holder({test::helper_path("object_child"), "lock", c.lock});
+        ASSERT_EQ(holder.read_line(), "locked");
+        std::int32_t sum = -1;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(client.add(1, 2, sum), c.expected) << c.lock;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(8000));
+        EXPECT_EQ(sum, 0) << c.lock;
+        holder.kill9();  // the lock is recovered from a dead owner
+        // The server kept serving: the next call is answered.
+        EXPECT_EQ(client.add(2, 3, sum), kCallDone) << c.lock;
+        EXPECT_EQ(sum, 5) << c.lock;
+    }
+}
+
 TEST_F(CallProtocolTest, BurstBeyondTheStartSignalMaximumIsServedWithoutFurtherCalls) {
     constexpr int kBurst = 150;
     auto server = interface_child({"steps", "Burst", std::to_string(kBurst)});

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "motion/flexmotion.h"
@@ -106,6 +107,27 @@ TEST_F(Pci7344LockTest, LockIsTheMachineWideMutexNamedAfterTheBoard) {
     auto other = child({"lock", "pci7344-" + std::to_string(kBoard + 1) + "MUTEX"});
     ASSERT_EQ(other.read_line(), "locked");
     EXPECT_FALSE(held_elsewhere(mine));
+}
+
+TEST_F(Pci7344LockTest, AHolderThatNeverLetsGoFailsTheCallAfterTheLimit) {
+    auto holder = child({"lock", "pci7344-" + std::to_string(kBoard) + "MUTEX"});
+    ASSERT_EQ(holder.read_line(), "locked");
+    Pci7344 mine(kBoard, 300);
+    std::int32_t value = -1;
+    for (const auto& call : std::vector<std::function<void()>>{
+             [&] { mine.load_var(42, 10); }, [&] { mine.read_var_rtn(10, value); },
+             [&] { mine.begin_store(1); }}) {
+        try {
+            call();
+            ADD_FAILURE() << "no exception";
+        } catch (const Pci7344_Exception& e) {
+            EXPECT_EQ(e.status(), FLEX_BOARD_ACCESS_FAILED);
+            EXPECT_NE(std::string(e.what()).find("not obtained within 300 ms"), std::string::npos)
+                << e.what();
+        }
+    }
+    EXPECT_EQ(value, -1);
+    EXPECT_EQ(read_unlocked(), 0);
 }
 
 TEST_F(Pci7344LockTest, ProgramStoreHoldsTheLockFromBeginToEnd) {
