@@ -261,7 +261,12 @@ bool Component::initialize() {
 
 void Component::add_iclient(std::unique_ptr<ComponentInterface> client) {
     if (!client) throw Exception("Component::add_iclient : tried to add null client");
-    client->open();
+    // A client that cannot open (its objects refused, or a lock held past its limit) stays closed
+    // and answers every call with 6; say why once, here.
+    if (!client->open())
+        log_msg(
+            "Component::add_iclient -- can't open " + client->name() + ": " + client->open_error(),
+            0);
     client->set_call_timeout(kClientTimeoutMs);
     const std::string name = client->name();
     clients_[name] = std::move(client);

@@ -1,5 +1,6 @@
 // A real component process driven only through its interface from this process.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,6 +13,7 @@
 
 #include "component/component.h"
 #include "interface/clients.h"
+#include "platform/object_name.h"
 #include "tests/support/child_process.h"
 #include "tests/support/files.h"
 #include "tests/support/ipc_test.h"
@@ -103,6 +105,28 @@ TEST_F(ComponentProcessTest, LifecycleThroughTheInterfaceWithItsLogLines) {
     EXPECT_EQ(messages(dir_ + "/unit.log"), expected);
     const std::string log = slurp(dir_ + "/unit.log");
     EXPECT_NE(log.find("Log file: " + dir_ + "/unit.log closed "), std::string::npos);
+}
+
+TEST_F(ComponentProcessTest, AClientThatCannotOpenIsLoggedWithItsCause) {
+    // Something that is not an object of ours sits where the log server's segment would be.
+    const std::string planted =
+        std::string(platform::kObjectDirectory) + "/" +
+        platform::object_file_name(platform::ipc_scope(), platform::ObjectKind::shared_memory,
+                                   "LogSrv_properties");
+    ASSERT_EQ(::mkfifo(planted.c_str(), 0600), 0);
+    auto child = start_component();
+    ComponentIF unit("Unit");
+    ASSERT_TRUE(unit.open());
+    unit.set_call_timeout(2000);
+    ASSERT_TRUE(state_becomes(unit, Component::UNINITIALIZED));
+    EXPECT_EQ(unit.reset(), 0);
+    ASSERT_TRUE(state_becomes(unit, Component::READY));
+    EXPECT_EQ(unit.kill(), 0);
+    EXPECT_EQ(child->wait(), 0);
+    ::unlink(planted.c_str());
+    const std::string log = slurp(dir_ + "/unit.log");
+    EXPECT_NE(log.find("Component::add_iclient -- can't open LogSrv: "), std::string::npos) << log;
+    EXPECT_NE(log.find("is a FIFO"), std::string::npos) << log;
 }
 
 TEST_F(ComponentProcessTest, IdentityAnswers) {
