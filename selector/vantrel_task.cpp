@@ -374,6 +374,7 @@ int VantrelTask::get_current_pos() {
 }
 
 void VantrelTask::task_log(const std::string& text) {
+    const std::lock_guard<std::mutex> hold(log_lock_);
     client<VantrelIF>("Vantrel")->log_msg("VantrelTask :" + text, 0);
 }
 

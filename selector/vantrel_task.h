@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -93,6 +94,9 @@ class VantrelTask : public Thread {
     std::unique_ptr<Pci7344> rotor_board_;
     std::unique_ptr<Pci7344> gripper_board_;
     std::map<std::string, std::unique_ptr<ComponentInterface>> clients_;
+    // The "Vantrel" client is used by the task thread and, through get_current_pos and get_homed,
+    // by the main thread: one at a time.
+    std::mutex log_lock_;
     bool unanswered_poll_logged_ = false;  // task thread only
 };
 
