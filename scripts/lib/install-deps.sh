@@ -1,7 +1,8 @@
 # Installs the Debian packages the build needs, when one of them is missing. Sourced by scripts.
 install_deps() {
     local packages=(build-essential cmake ninja-build g++ clang libclang-rt-14-dev googletest
-        libgtest-dev libgmock-dev libbenchmark-dev antlr libantlr-dev)
+        libgtest-dev libgmock-dev libbenchmark-dev antlr libantlr-dev
+        libcpp-httplib-dev nlohmann-json3-dev pkg-config chromium wrk)
     local missing=()
     # The parser generator runs on Java; the machine may ship a JDK outside Debian's packages.
     command -v java >/dev/null 2>&1 || missing+=(default-jre-headless)
