@@ -1,5 +1,6 @@
 #include "tools/gateway/poller.h"
 
+#include <algorithm>
 #include <future>
 
 #include "platform/clock.h"
@@ -85,8 +86,9 @@ void Poller::loop() {
             lock.unlock();
             poll();
             lock.lock();
-            next_poll =
-                std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.poll_ms);
+            // At a fixed rate, so that slow polls (a loaded machine) do not thin them out.
+            next_poll = std::max(next_poll + std::chrono::milliseconds(options_.poll_ms),
+                                 std::chrono::steady_clock::now());
         } else {
             wake_.wait_until(lock, next_poll, [&] { return stopping_ || !queue_.empty(); });
         }
