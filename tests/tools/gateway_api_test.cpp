@@ -178,6 +178,9 @@ TEST_F(GatewayApi, BadRequestsGetTheirStatusAsJsonAndNoDoorOpens) {
          "must be an integer"},
         {"POST", "/api/v1/call/set_column_type", auth, "{\"args\": [2]}", 400, "takes 2 arguments"},
         {"POST", "/api/v1/call/set_pres_limits", auth, "{\"args\": 2}", 400, "must be an array"},
+        {"POST", "/api/v1/call/get_state", auth,
+         "{\"args\": [" + std::string(30000, '[') + std::string(30000, ']') + "]}", 400,
+         "takes 0 arguments"},
         {"POST", "/api/v1/call/get_ID", auth, "{\"interface\": \"Vantrel\"}", 400,
          "RotaryMC, LinearMC"},
     };

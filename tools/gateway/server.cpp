@@ -176,7 +176,7 @@ std::vector<Value> arguments_of(const Operation& op, const Json& args) {
                    v.is_number_integer()) {
             words.push_back(v.dump());
         } else if (i >= op.arguments.size()) {
-            words.push_back(v.dump());  // counted, and refused for its number below
+            words.emplace_back();  // counted, and refused for its number below
         } else {
             throw BadRequest{which + " must be " +
                              (type == WireType::text    ? "a text"
