@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <httplib.h>
 #include <openssl/evp.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <limits>
@@ -74,6 +76,26 @@ std::optional<std::int32_t> int32_of(const Json& v) {
     }
     return std::nullopt;
 }
+
+// The HTTP workers run at a lower priority than the poller and the analyser's processes: however
+// many clients read, the selector's calls are served first.
+class YieldingPool : public httplib::TaskQueue {
+  public:
+    explicit YieldingPool(std::size_t workers) : pool_(workers) {}
+    void enqueue(std::function<void()> fn) override {
+        pool_.enqueue([fn = std::move(fn)] {
+            thread_local const bool lowered =
+                ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kWorkerNice) == 0;
+            (void)lowered;
+            fn();
+        });
+    }
+    void shutdown() override { pool_.shutdown(); }
+
+  private:
+    static constexpr int kWorkerNice = 10;
+    httplib::ThreadPool pool_;
+};
 
 // The refusals the HTTP library makes on its own, before any route runs.
 std::string reason_phrase(int status) {
@@ -430,7 +452,7 @@ void Gateway::install_routes() {
         routes_.push_back({label, std::regex(pattern), methods});
 
     httplib::Server& s = *server_;
-    s.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+    s.new_task_queue = [] { return new YieldingPool(kWorkers); };
     // Headers and body go out in separate writes: without this, Nagle's algorithm holds the body
     // until the client's delayed acknowledgement, some 40 ms a request.
     s.set_tcp_nodelay(true);
