@@ -2,7 +2,7 @@
 install_deps() {
     local packages=(build-essential cmake ninja-build g++ clang libclang-rt-14-dev googletest
         libgtest-dev libgmock-dev libbenchmark-dev antlr libantlr-dev
-        libcpp-httplib-dev nlohmann-json3-dev pkg-config chromium wrk)
+        libcpp-httplib-dev nlohmann-json3-dev pkg-config chromium wrk curl)
     local missing=()
     # The parser generator runs on Java; the machine may ship a JDK outside Debian's packages.
     command -v java >/dev/null 2>&1 || missing+=(default-jre-headless)
