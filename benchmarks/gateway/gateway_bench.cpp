@@ -3,7 +3,7 @@
 //   gateway_bench [--requests N] [--runs M] [--connections C] [--seconds S]
 //
 // Brings up the simulated analyser with vantrel-sim in a temporary directory and an IPC scope of
-// its own, resets and homes the selector, starts vantrel-gateway on a free loopback port, then
+// its own (vantrel-sim starts vantrel-gateway with it), resets and homes the selector, then
 // measures:
 //  - the latency of GET /api/v1/status over one keep-alive connection (N requests) against
 //    `vantrelctl --json status` run as a process (M runs), the way a script gets the same answer
@@ -140,7 +140,6 @@ int main(int argc, char** argv) {
     if (::mkdtemp(tmpl) == nullptr) return 1;
     const std::string dir = tmpl;
     ::setenv("VANTREL_IPC_SCOPE", ("gateway-bench-" + std::to_string(::getpid())).c_str(), 1);
-    pid_t gateway = -1;
     int status = 0;
     try {
         if (run_quietly({bin + "/vantrel-sim", "up", dir + "/sim"}) != 0)
@@ -160,20 +159,13 @@ int main(int argc, char** argv) {
             ctl::wait_for_motion(selector, wait, {}).kind != ctl::WaitOutcome::reached)
             throw std::runtime_error("the selector did not become ready and homed");
 
-        // The gateway, on a free port it tells on its first lines.
-        const std::string out = dir + "/gateway.out";
-        const std::string command = bin + "/vantrel-gateway --listen 127.0.0.1:0 --token-file " +
-                                    dir + "/token > " + out + " 2>&1 & echo $!";
-        gateway = std::stoi(capture(command));
+        // The gateway vantrel-sim started, on the port it tells.
         int port = 0;
-        const std::regex at(" at http://127\\.0\\.0\\.1:([0-9]+)/");
-        for (int i = 0; i < 100 && port == 0; ++i) {
-            platform::sleep_ms(50);
-            std::smatch m;
-            const std::string text = capture("cat " + out);
-            if (std::regex_search(text, m, at)) port = std::stoi(m[1].str());
-        }
-        if (port == 0) throw std::runtime_error("vantrel-gateway did not start");
+        std::smatch m;
+        const std::string said = capture("cat " + dir + "/sim/gateway.out");
+        if (std::regex_search(said, m, std::regex(" at http://127\\.0\\.0\\.1:([0-9]+)/")))
+            port = std::stoi(m[1].str());
+        if (port == 0) throw std::runtime_error("vantrel-sim started no gateway:\n" + said);
         httplib::Client http("127.0.0.1", port);
         http.set_keep_alive(true);
         http.set_tcp_nodelay(true);
@@ -235,7 +227,6 @@ int main(int argc, char** argv) {
         });
         const std::string report = capture(wrk);
         measure.join();
-        std::smatch m;
         if (!std::regex_search(report, m, std::regex("Requests/sec:\\s+([0-9.]+)")))
             throw std::runtime_error("no figures from wrk:\n" + report);
         print("wrk_connections", args.connections);
@@ -262,10 +253,6 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         std::fprintf(stderr, "gateway_bench: %s\n", e.what());
         status = 1;
-    }
-    if (gateway > 0) {
-        ::kill(gateway, SIGTERM);
-        ::waitpid(gateway, nullptr, 0);
     }
     run_quietly({bin + "/vantrel-sim", "down", "--grace", "5", dir + "/sim"});
     std::filesystem::remove_all(dir);

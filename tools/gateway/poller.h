@@ -40,7 +40,7 @@ struct PollerOptions {
     std::string interface = "Vantrel";
     std::string sipper = "Sipper";  // asked why a motion failed (the kill switch)
     int poll_ms = 200;
-    int call_timeout_ms = 500;
+    int call_timeout_ms = 1000;     // as vantrelctl's
     double motion_limit_s = 120.0;  // a motion still running after this has timed out
 };
 
