@@ -180,7 +180,7 @@ TEST_F(GatewayApi, BadRequestsGetTheirStatusAsJsonAndNoDoorOpens) {
         {"POST", "/api/v1/call/set_pres_limits", auth, "{\"args\": 2}", 400, "must be an array"},
         {"POST", "/api/v1/call/get_state", auth,
          "{\"args\": [" + std::string(30000, '[') + std::string(30000, ']') + "]}", 400,
-         "takes 0 arguments"},
+         "nested more than 8 deep"},
         {"POST", "/api/v1/call/get_ID", auth, "{\"interface\": \"Vantrel\"}", 400,
          "RotaryMC, LinearMC"},
     };

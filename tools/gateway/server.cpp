@@ -128,9 +128,16 @@ struct BadRequest {
 // The body as a JSON object whose keys are among `allowed`; an empty body is {}.
 Json body_object(const httplib::Request& req, std::initializer_list<const char*> allowed) {
     if (req.body.find_first_not_of(" \t\r\n") == std::string::npos) return Json::object();
+    // No body of ours nests deeper than this; refusing more keeps every later walk shallow.
+    constexpr int kMaxDepth = 8;
     Json body;
     try {
-        body = Json::parse(req.body);
+        body = Json::parse(req.body, [](int depth, Json::parse_event_t, Json&) {
+            if (depth > kMaxDepth)
+                throw BadRequest{"the JSON is nested more than " + std::to_string(kMaxDepth) +
+                                 " deep"};
+            return true;
+        });
     } catch (const Json::parse_error& e) {
         throw BadRequest{std::string("malformed JSON: ") + e.what()};
     }
@@ -572,8 +579,9 @@ void Gateway::install_routes() {
                                                   "it is not offered over HTTP (use vantrelctl "
                                                   "there)"));
         const Json body = body_object(req, {"args", "interface"});
+        static const Json no_arguments = Json::array();
         const std::vector<Value> arguments =
-            arguments_of(*named->op, body.contains("args") ? body.at("args") : Json::array());
+            arguments_of(*named->op, body.contains("args") ? body.at("args") : no_arguments);
         const std::string interface = interface_for(*named, body, options_.poller.interface);
         if (name == "home" || name == "set_current_column") {
             std::optional<int> column;
