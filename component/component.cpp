@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "framework/service_notifier.h"
 #include "framework/timer.h"
 #include "interface/clients.h"
 #include "interface/interface_server.h"
@@ -21,6 +22,21 @@ constexpr std::size_t kLineLimit = 250;
 constexpr std::size_t kLogBuffer = 249;
 constexpr std::size_t kCfgDirLimit = 249;
 constexpr int kClientTimeoutMs = 1000;
+
+const char* state_name(int state) {
+    switch (state) {
+        case Component::UNINITIALIZED:
+            return "UNINITIALIZED";
+        case Component::READY:
+            return "READY";
+        case Component::RUNNING:
+            return "RUNNING";
+        case Component::INIT_FAILED:
+            return "INIT_FAILED";
+        default:
+            return "unknown";
+    }
+}
 
 void copy_text(const std::string& text, char* buffer, std::size_t size) {
     if (buffer == nullptr || size == 0) return;
@@ -286,14 +302,19 @@ void Component::main_cycle() {
 
 void Component::main() {
     log_msg("entering Component::main", 0);
+    ServiceNotifier service;  // readiness and watchdog, under a service manager only
     try {
         begin_main();
-        while (!exit_) main_cycle();
+        while (!exit_) {
+            main_cycle();
+            service.cycled(state_name(state_));
+        }
     } catch (const Exception& e) {
         log_msg("Component::main Error: " + e.message(), 0);
     } catch (...) {
         log_msg("Component::main, Unhandled Exception", 0);
     }
+    service.stopping();
     log_msg("QUITTING MAIN COMPONENT THREAD - INTERFACES NO LONGER SERVICED", 0);
 }
 

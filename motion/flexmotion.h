@@ -3,9 +3,11 @@
  * negative status for failure; output arguments are written only on success.
  * flex_get_error_description gives a NUL-terminated text for any status.
  *
- * This is the contract a board library provides. The one built here is the simulator in sim/
- * (see sim/board.h): there a board must be kept alive by some process (a BoardHandle), otherwise
- * every call answers FLEX_BOARD_NOT_PRESENT.
+ * This is the contract a board library provides. Pci7344 calls it through a table of these
+ * functions (motion/flex_library.h): the library linked into the program, or a shared library
+ * loaded at start. The one built here is the simulator in sim/ (see sim/board.h), linked in and
+ * also built as the shared library libvantrel-flexsim.so: there a board must be kept alive by
+ * some process (a BoardHandle), otherwise every call answers FLEX_BOARD_NOT_PRESENT.
  *
  * Values understood by the simulator:
  *   axis                1..4; 0 means "the axes in the axis map" (bits 1..4) where a map is taken

@@ -1,9 +1,14 @@
 #include "motion/pci7344.h"
 
-#include "motion/flexmotion.h"
+#include "motion/flex_library.h"
 
 namespace vantrel {
 namespace {
+
+// The board library in use (built in, or loaded at start).
+const FlexLibrary& lib() {
+    return flex_library();
+}
 
 std::string lock_name(std::int32_t board_id) {
     return "pci7344-" + std::to_string(board_id) + "MUTEX";
@@ -21,7 +26,7 @@ std::string Pci7344::describe(std::int32_t status) {
     MutexLock held(*this);  // recursive: the caller may hold it already
     char buffer[500] = {};
     std::uint32_t size = sizeof buffer;
-    flex_get_error_description(0, status, 0, 0, buffer, &size);
+    lib().flex_get_error_description(0, status, 0, 0, buffer, &size);
     buffer[sizeof buffer - 1] = '\0';  // whatever the library did, the text ends in the buffer
     return buffer;
 }
@@ -41,74 +46,76 @@ void Pci7344::call(const char* prefix, Call&& library_call) {
 
 void Pci7344::set_stepper_loop_mode(std::uint8_t axis, std::uint16_t loop_mode) {
     call("Pci7344::set_stepper_loop_mode -- ",
-         [&] { return flex_set_stepper_loop_mode(board(), axis, loop_mode); });
+         [&] { return lib().flex_set_stepper_loop_mode(board(), axis, loop_mode); });
 }
 
 void Pci7344::load_acceleration(std::uint8_t axis, std::uint16_t acceleration_type,
                                 std::uint32_t acceleration, std::uint8_t input_vector) {
     call(" Pci7344::load_acceleration -- ", [&] {
-        return flex_load_acceleration(board(), axis, acceleration_type, acceleration, input_vector);
+        return lib().flex_load_acceleration(board(), axis, acceleration_type, acceleration,
+                                            input_vector);
     });
 }
 
 void Pci7344::load_target_pos(std::uint8_t axis, std::int32_t target_position,
                               std::uint8_t input_vector) {
     call("Pci7344::load_target_pos -- ",
-         [&] { return flex_load_target_pos(board(), axis, target_position, input_vector); });
+         [&] { return lib().flex_load_target_pos(board(), axis, target_position, input_vector); });
 }
 
 void Pci7344::load_velocity(std::uint8_t axis, std::int32_t velocity, std::uint8_t input_vector) {
     call("Pci7344::load_velocity -- ",
-         [&] { return flex_load_velocity(board(), axis, velocity, input_vector); });
+         [&] { return lib().flex_load_velocity(board(), axis, velocity, input_vector); });
 }
 
 void Pci7344::reset_pos(std::uint8_t axis, std::int32_t position1, std::int32_t position2,
                         std::uint8_t input_vector) {
     call("Pci7344::reset_pos  -- ",
-         [&] { return flex_reset_pos(board(), axis, position1, position2, input_vector); });
+         [&] { return lib().flex_reset_pos(board(), axis, position1, position2, input_vector); });
 }
 
 void Pci7344::set_op_mode(std::uint8_t axis, std::uint16_t operation_mode) {
     call("Pci7344::set_op_mode  -- ",
-         [&] { return flex_set_op_mode(board(), axis, operation_mode); });
+         [&] { return lib().flex_set_op_mode(board(), axis, operation_mode); });
 }
 
 void Pci7344::check_move_complete_status(std::uint8_t axis, std::uint16_t axis_map,
                                          std::uint16_t& move_complete) {
-    call("Pci7344::check_move_complete_status  -- ",
-         [&] { return flex_check_move_complete_status(board(), axis, axis_map, &move_complete); });
+    call("Pci7344::check_move_complete_status  -- ", [&] {
+        return lib().flex_check_move_complete_status(board(), axis, axis_map, &move_complete);
+    });
 }
 
 void Pci7344::load_scurve_time(std::uint8_t axis, std::uint16_t scurve_time,
                                std::uint8_t input_vector) {
     call(" Pci7344::load_scurve_time -- ",
-         [&] { return flex_load_scurve_time(board(), axis, scurve_time, input_vector); });
+         [&] { return lib().flex_load_scurve_time(board(), axis, scurve_time, input_vector); });
 }
 
 void Pci7344::start(std::uint8_t axis, std::uint16_t axis_map) {
-    call("Pci7344::start -- ", [&] { return flex_start(board(), axis, axis_map); });
+    call("Pci7344::start -- ", [&] { return lib().flex_start(board(), axis, axis_map); });
 }
 
 void Pci7344::stop_motion(std::uint8_t axis, std::uint16_t stop_type, std::uint16_t axis_map) {
     call("Pci7344::stop_motion  -- ",
-         [&] { return flex_stop_motion(board(), axis, stop_type, axis_map); });
+         [&] { return lib().flex_stop_motion(board(), axis, stop_type, axis_map); });
 }
 
 void Pci7344::find_reference(std::uint8_t axis, std::uint16_t axis_map, std::uint8_t find_type) {
     call("Pci7344::find_reference -- ",
-         [&] { return flex_find_reference(board(), axis, axis_map, find_type); });
+         [&] { return lib().flex_find_reference(board(), axis, axis_map, find_type); });
 }
 
 void Pci7344::read_reference_rtn(std::uint8_t axis, std::uint16_t axis_map, std::uint16_t attribute,
                                  std::uint16_t& status) {
     call("Pci7344::read_reference_rtn -- ", [&] {
-        return flex_read_reference_status_rtn(board(), axis, axis_map, attribute, &status);
+        return lib().flex_read_reference_status_rtn(board(), axis, axis_map, attribute, &status);
     });
 }
 
 void Pci7344::begin_store(std::uint8_t program) {
     lock();
-    const std::int32_t status = flex_begin_store(board(), program);
+    const std::int32_t status = lib().flex_begin_store(board(), program);
     if (status == 0) return;  // the lock stays held until end_store
     std::string message;
     try {
@@ -123,7 +130,7 @@ void Pci7344::begin_store(std::uint8_t program) {
 
 void Pci7344::end_store(std::uint8_t program) {
     // The lock is held since begin_store.
-    const std::int32_t status = flex_end_store(board(), program);
+    const std::int32_t status = lib().flex_end_store(board(), program);
     std::string message;
     if (status != 0) {
         try {
@@ -138,15 +145,16 @@ void Pci7344::end_store(std::uint8_t program) {
 }
 
 void Pci7344::load_var(std::int32_t value, std::uint8_t variable) {
-    call("Pci7344::load_var  -- ", [&] { return flex_load_var(board(), value, variable); });
+    call("Pci7344::load_var  -- ", [&] { return lib().flex_load_var(board(), value, variable); });
 }
 
 void Pci7344::read_var_rtn(std::uint8_t variable, std::int32_t& value) {
-    call("Pci7344::read_var_rtn -- ", [&] { return flex_read_var_rtn(board(), variable, &value); });
+    call("Pci7344::read_var_rtn -- ",
+         [&] { return lib().flex_read_var_rtn(board(), variable, &value); });
 }
 
 void Pci7344::flush_rdb() {
-    call("Pci7344::flush_rdb -- ", [&] { return flex_flush_rdb(board()); });
+    call("Pci7344::flush_rdb -- ", [&] { return lib().flex_flush_rdb(board()); });
 }
 
 void Pci7344::read_pos_rtn(std::uint8_t axis, std::int32_t& position) {
@@ -154,7 +162,7 @@ void Pci7344::read_pos_rtn(std::uint8_t axis, std::int32_t& position) {
     std::string message;
     {
         MutexLock held(*this);
-        status = flex_read_pos_rtn(board(), axis, &position);
+        status = lib().flex_read_pos_rtn(board(), axis, &position);
         if (status != 0 && status != FLEX_READ_BUFFER_NOT_EMPTY)
             message = "Pci7344::read_pos_rtn -- " + describe(status);
     }

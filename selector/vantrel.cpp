@@ -42,9 +42,12 @@ void Vantrel::load_config(const std::string& file_name, int& status) {
     try {
         std::string stats_name;
         get_cfg_value("COLUMNSTATS", stats_name);
-        const std::string dir = config().directory();
-        log_msg("persistent data in " + dir + stats_name, 0);
-        params_.set_stats_path(dir + stats_name);
+        // An absolute name stands for itself: an installed service keeps its statistics apart
+        // from its configuration.
+        const std::string stats_path =
+            stats_name.starts_with('/') ? stats_name : config().directory() + stats_name;
+        log_msg("persistent data in " + stats_path, 0);
+        params_.set_stats_path(stats_path);
         int value = 0;
         get_cfg_value("DEVICE_PRESENT", value);
         params_.set_device_present(value == 1);

@@ -84,6 +84,17 @@ TEST_F(VantrelTest, ConfigurationIsReadInOrderWithItsLogLines) {
     EXPECT_EQ(selector_->params().position(12), 1000 - 1100);
 }
 
+TEST_F(VantrelTest, AbsoluteStatisticsNameIsNotPutBesideTheConfiguration) {
+    const std::string stats = dir_ + "/state/columns.dat";
+    std::string config = test::selector_config();
+    config.replace(config.find("\"columns.dat\""), 13, "\"" + stats + "\"");
+    make_selector(config);
+    EXPECT_TRUE(logged("persistent data in " + stats));
+    initialise();
+    EXPECT_EQ(selector_->state(), Component::READY);
+    EXPECT_NE(slurp(stats).find("COL1COUNT"), std::string::npos);
+}
+
 TEST_F(VantrelTest, MissingPositionOfAPresentDeviceFailsTheConstruction) {
     std::string config = test::selector_config();
     config.erase(config.find("POS1 = 1000;\n"), 13);

@@ -66,6 +66,8 @@ void make_parents(const std::string& path) {
     for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
          slash = path.find('/', slash + 1)) {
         const std::string dir = path.substr(0, slash);
+        struct stat st {};
+        if (::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;  // also read-only ones
         if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
             fail(path, "cannot make directory \"" + dir + "\": " + system_error(errno));
     }
