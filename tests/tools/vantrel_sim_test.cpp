@@ -104,9 +104,9 @@ TEST_F(SimulatedAnalyser, UpDriveTripRecoverAndDown) {
     EXPECT_EQ(count(run.output, "answering"), 6u) << run.output;
     // The gateway, on its usual port or (another analyser's gateway has it) on a free one.
     EXPECT_TRUE(has(run.output, "gateway        http://127.0.0.1:")) << run.output;
-    for (const char* file : {"vantrel.cfg", "rotary.cfg", "linear.cfg", "sipper.cfg",
-                             "logserver.cfg", "supervisor.cfg", "vantrel-sim.pids",
-                             "gateway.token"})
+    for (const char* file :
+         {"vantrel.cfg", "rotary.cfg", "linear.cfg", "sipper.cfg", "logserver.cfg",
+          "supervisor.cfg", "vantrel-sim.pids", "gateway.token"})
         EXPECT_TRUE(fs::exists(dir_ + "/" + file)) << file;
 
     // A second up in the same directory starts nothing.
