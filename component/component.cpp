@@ -1,5 +1,6 @@
 #include "component/component.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -156,9 +157,10 @@ void Component::load_config(const std::string& file_name, int& status) {
         }
         if (result != 0) {
             // Nothing was read: the store holds what it held.
+            const std::string& cause = config_.load_failure();
             if (!file_name.empty())
                 throw Exception("ConfigurationFile::load_config(): failed, can't load " +
-                                file_name);
+                                file_name + (cause.empty() ? "" : ": " + cause));
             throw Exception("ConfigurationFile::load_config() failed, no file specified");
         }
         config_partial_ = !config_.last_load_complete();
@@ -279,34 +281,71 @@ void Component::begin_main() {
     last_update_ = loop_timer_->elapsed();
 }
 
-void Component::main_cycle() {
-    if (platform::termination_requested()) {
-        // SIGTERM or SIGINT: end as a "kill" request would, after this cycle.
-        kill();
+void Component::set_idle_wait_ms(long milliseconds) {
+    idle_wait_ms_ = std::max(milliseconds, kCycleMs);
+}
+
+long Component::next_wait_ms() const {
+    if (exit_) return 0;  // the loop ends after this cycle
+    if (state_ != RUNNING || !loop_timer_) return idle_wait_ms_;
+    // Due once strictly more than one period has passed: wake in the first millisecond after.
+    // (The nanosecond keeps the rounding of the seconds from moving a whole millisecond.)
+    const double left_ms = (last_update_ + update_period_ - loop_timer_->elapsed()) * 1000.0;
+    const double wait_ms = std::floor(std::max(left_ms, 0.0) + 1e-6) + 1.0;
+    return static_cast<long>(std::clamp(wait_ms, double(kCycleMs), double(idle_wait_ms_)));
+}
+
+void Component::end_on_termination_request() {
+    // SIGTERM or SIGINT: end as a "kill" request would, after this cycle.
+    if (platform::termination_requested()) kill();
+}
+
+void Component::run_pending_initialisation() {
+    if (!reset_request_) return;
+    reset_request_ = false;
+    state_ = initialize() ? READY : INIT_FAILED;
+}
+
+void Component::run_update_if_due() {
+    if (state_ != RUNNING) return;
+    // Strictly later than one period; lateness is not caught up.
+    const double now = loop_timer_->elapsed();
+    if (now - last_update_ > update_period_) {
+        last_update_ = now;
+        update();
     }
-    if (reset_request_) {
-        reset_request_ = false;
-        state_ = initialize() ? READY : INIT_FAILED;
-    }
-    if (state_ == RUNNING) {
-        // Strictly later than one period; lateness is not caught up.
-        const double now = loop_timer_->elapsed();
-        if (now - last_update_ > update_period_) {
-            last_update_ = now;
-            update();
-        }
-    }
-    if (server_) server_->service();
+}
+
+void Component::serve_one_request(long wait_ms) {
+    if (server_) server_->service(wait_ms);
+}
+
+void Component::main_cycle(long wait_limit_ms) {
+    end_on_termination_request();
+    run_pending_initialisation();
+    run_update_if_due();
+    serve_one_request(std::min(wait_limit_ms, next_wait_ms()));
     sleep_ms(0);
 }
+
+namespace {
+
+// Called from the termination signal's handler.
+void wake_server(void* server) noexcept {
+    if (server != nullptr) static_cast<InterfaceServer*>(server)->wake();
+}
+
+}  // namespace
 
 void Component::main() {
     log_msg("entering Component::main", 0);
     ServiceNotifier service;  // readiness and watchdog, under a service manager only
     try {
         begin_main();
+        // The server stays installed while the loop runs, so the wake-up may point at it.
+        const platform::TerminationWake wake(wake_server, server_.get());
         while (!exit_) {
-            main_cycle();
+            main_cycle(idle_wait_ms_);
             service.cycled(state_name(state_));
         }
     } catch (const Exception& e) {

@@ -57,12 +57,27 @@ class Component {
     virtual void get_cfg_value(const std::string& key, double& out);
     virtual void get_cfg_value(const std::string& key, int& out);
 
-    // Runs the main loop until kill (or an exception ends it).
+    // How long one cycle of the loop may wait for a record: at least one cycle of 10 ms, at most
+    // the idle bound (1 s unless set_idle_wait_ms says otherwise), so that whatever the loop does
+    // once per cycle still happens at least once a second.
+    static constexpr long kCycleMs = 10;
+    static constexpr long kIdleWaitMs = 1000;
+
+    // Runs the main loop until kill (or an exception ends it). Each cycle waits for a record as
+    // long as nothing else can be due: while not RUNNING up to the idle bound, while RUNNING until
+    // the next update is due. A record, "kill" or a termination signal ends the wait at once.
     void main();
-    // The loop in two steps, for tests that drive it cycle by cycle: begin_main starts the loop's
-    // timer, main_cycle runs one cycle. Both throw what the loop would end on.
+    // The loop in steps, for tests that drive it cycle by cycle: begin_main starts the loop's
+    // timer, main_cycle runs one cycle, waiting for a record at most `wait_limit_ms` (by default
+    // one cycle, so that a test on the virtual clock does not sit in real waits). Both throw what
+    // the loop would end on.
     void begin_main();
-    void main_cycle();
+    void main_cycle(long wait_limit_ms = kCycleMs);
+    // How long the loop would now wait for a record: none once the loop is to end after this
+    // cycle ("kill", a termination signal); the idle bound while not RUNNING; while
+    // RUNNING until just past the moment the next update is due, but no less than one cycle and
+    // no more than the idle bound.
+    long next_wait_ms() const;
     // The directory of the configuration file, cut to fit `size` bytes (at most 249 characters).
     void get_cfg_dir(char* buffer, std::size_t size);
     // Opens the client, sets its call time-out to 1000 ms and keeps it under its interface name.
@@ -84,6 +99,14 @@ class Component {
   protected:
     // Checks and applies an update rate in updates per second.
     void set_update_rate(double frequency);
+    // The idle bound of the loop's wait, at least one cycle.
+    void set_idle_wait_ms(long milliseconds);
+
+    // The steps of one cycle of the loop, in order.
+    void end_on_termination_request();
+    void run_pending_initialisation();
+    void run_update_if_due();
+    void serve_one_request(long wait_ms);
 
     std::string name_;
     std::atomic<bool> exit_{false};
@@ -100,6 +123,7 @@ class Component {
     std::string version_;
     std::unique_ptr<Timer> loop_timer_;
     double last_update_ = 0.0;
+    long idle_wait_ms_ = kIdleWaitMs;
     // The store holds only part of its file: the last load stopped at damage in it. Saving then
     // would lose the rest of the file, so save_config refuses until a load reads a file whole.
     bool config_partial_ = false;

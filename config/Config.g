@@ -14,15 +14,14 @@ header "post_include_hpp" {
 #include <vector>
 
 #include "config/config_char_buffer.h"
+#include "config/config_error.h"
+#include "config/config_reader.h"
 #include "config/config_value.h"
 }
 
 header "post_include_cpp" {
 #include <antlr/CharStreamException.hpp>
 #include <antlr/TokenStreamException.hpp>
-
-#include "config/config_error.h"
-#include "config/config_reader.h"
 }
 
 options {
@@ -47,13 +46,29 @@ tokens {
     ARRAYOPEN; COMMA; ARRAYCLOSE; LETTER; NUMBER; DIGIT; WS; DOUBLEQUOTE;
 }
 
+{
+private:
+    // Every value (entry or array element) takes about a hundred bytes in memory, however few
+    // characters it has in the file: their number is limited, so that memory stays bounded.
+    std::size_t values_ = 0;
+    void count_value() {
+        if (++values_ <= kMaxConfigValues) return;
+        throw ConfigError(" line " + std::to_string(LT(1)->getLine()) + " column " +
+                          std::to_string(LT(1)->getColumn()) + ": more than " +
+                          std::to_string(kMaxConfigValues) + " values");
+    }
+}
+
 // Appends the entries in file order. Stops without error at the first token that cannot begin
 // an entry; every failure leaves as a ConfigError.
 config[std::vector<ConfigValue>& entries]
 { std::unique_ptr<ConfigValue> e; }
-    : ( COMMENT | NEWLINE | e = entry { entries.push_back(std::move(*e)); } )*
+    : ( COMMENT | NEWLINE | e = entry { count_value(); entries.push_back(std::move(*e)); } )*
     ;
     exception
+    catch [ConfigError& ex] {
+        throw;
+    }
     catch [antlr::CharStreamException& ex] {
         throw ConfigError("CharStreamException " + ex.getMessage());
     }
@@ -92,9 +107,9 @@ array returns [ConfigValue::Elements elements]
 
 element[ConfigValue::Elements& elements]
 { std::int32_t i = 0; double r = 0.0; }
-    : i = integer { elements.emplace_back(std::string(), i); }
-    | r = real { elements.emplace_back(std::string(), r); }
-    | s:STRING { elements.emplace_back(std::string(), s->getText()); }
+    : i = integer { count_value(); elements.emplace_back(std::string(), i); }
+    | r = real { count_value(); elements.emplace_back(std::string(), r); }
+    | s:STRING { count_value(); elements.emplace_back(std::string(), s->getText()); }
     ;
 
 integer returns [std::int32_t v = 0]

@@ -1,6 +1,7 @@
 #pragma once
 // Reading configuration text: named integers, reals, strings and flat arrays, one entry per line.
 
+#include <cstddef>
 #include <cstdint>
 #include <istream>
 #include <string>
@@ -10,10 +11,16 @@
 
 namespace vantrel {
 
+// The most values (entries and array elements together) that one reading takes: far more than
+// any real file holds, few enough that their memory (about a hundred bytes each) and the time to
+// read them stay bounded.
+inline constexpr std::size_t kMaxConfigValues = 262144;
+
 // Appends every entry read from the stream to `entries`, in file order; the list is not emptied
 // first. Lexical problems are reported on the standard error stream and skipped; reading stops
 // silently at the first line that cannot begin an entry. Throws ConfigError on a syntax error
-// (" line N column M") or an input failure; the entries read before it stay in the list.
+// (" line N column M"), on more than kMaxConfigValues values (" line N column M: more than ...
+// values") or on an input failure; the entries read before it stay in the list.
 // Returns true when the reading went on to the end of the input, false when it stopped early.
 bool parse_config(std::istream& in, std::vector<ConfigValue>& entries);
 

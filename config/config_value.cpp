@@ -1,5 +1,6 @@
 #include "config/config_value.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <utility>
@@ -36,6 +37,11 @@ void ConfigValue::set_string(std::string value) {
 void ConfigValue::set_elements(Elements elements) {
     elements_ = std::move(elements);
     type_ = ValueType::Array;
+}
+
+bool storable_string(const std::string& text) {
+    return std::none_of(text.begin(), text.end(),
+                        [](char c) { return c == '"' || static_cast<unsigned char>(c) < 0x03; });
 }
 
 std::string real_to_text(double value) {

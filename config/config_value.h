@@ -50,6 +50,11 @@ class ConfigValue {
     Elements elements_;
 };
 
+// True when a string value holding `text` is written and read back byte for byte. The written
+// form has no escapes, so a double quote would end the string early, and the reader takes no
+// byte below 0x03; every other byte, line feeds included, comes back as it was.
+bool storable_string(const std::string& text);
+
 // A real rendered as written to a file: fixed point, ten decimals, "0.0" when the rounding
 // leaves no digit that is not zero.
 std::string real_to_text(double value);

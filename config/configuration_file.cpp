@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <sstream>
 
@@ -40,23 +41,56 @@ std::string parent_of(const std::string& path) {
     return path.substr(0, slash + 1);
 }
 
-bool read_whole_file(const std::string& path, std::string& text) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+std::string kind_of(mode_t mode) {
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+// Reads the whole regular file at `path`, at most kMaxFileBytes. Opened without blocking, so that
+// a FIFO or a device is refused at once instead of being waited for or read without end. False
+// with the cause in `failure`.
+bool read_whole_file(const std::string& path, std::string& text, std::string& failure) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        failure = std::strerror(errno);
+        return false;
+    }
     struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
-    char buffer[1 << 16];
-    while (ok) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0) break;
-        if (n < 0) {
-            ok = errno == EINTR;
-            continue;
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
+    if (::fstat(fd, &st) != 0) {
+        failure = std::strerror(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        failure = "not a regular file (" + kind_of(st.st_mode) + ")";
+    } else if (static_cast<std::uint64_t>(st.st_size) > ConfigurationFile::kMaxFileBytes) {
+        failure = "larger than the limit of " +
+                  std::to_string(ConfigurationFile::kMaxFileBytes / (1024 * 1024)) + " MiB (" +
+                  std::to_string(st.st_size) + " bytes)";
+    }
+    if (!failure.empty()) {
+        ::close(fd);
+        return false;
+    }
+    // Up to one byte beyond the limit, to see a file that grew while it was read.
+    text.resize(std::min<std::uint64_t>(st.st_size, ConfigurationFile::kMaxFileBytes) + 1);
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) failure = std::strerror(errno);
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+        if (done == text.size() && done <= ConfigurationFile::kMaxFileBytes)
+            text.resize(std::min(done * 2, ConfigurationFile::kMaxFileBytes + 1));
     }
     ::close(fd);
-    return ok;
+    if (failure.empty() && done > ConfigurationFile::kMaxFileBytes)
+        failure = "larger than the limit of " +
+                  std::to_string(ConfigurationFile::kMaxFileBytes / (1024 * 1024)) + " MiB";
+    text.resize(done);
+    return failure.empty();
 }
 
 bool write_all(int fd, const std::string& text) {
@@ -306,13 +340,15 @@ void ConfigurationFile::set_or_add(const std::string& name, double value) {
 }
 
 int ConfigurationFile::load_config(const std::string& path) {
+    load_failure_.clear();
     if (!file_exists(path)) return CONFIG_NOT_FOUND;
     std::string normalised = path;
     normalize_path(normalised);
     // Read everything before touching the store: a path that exists but cannot be read (a
-    // directory, no read permission, an input error) leaves the store as it was.
+    // directory, a FIFO, no read permission, an input error, too large) leaves the store as it
+    // was.
     std::string text;
-    if (!read_whole_file(normalised, text)) return CONFIG_IO_FAILED;
+    if (!read_whole_file(normalised, text, load_failure_)) return CONFIG_IO_FAILED;
     file_name_ = std::move(normalised);
     entries_.clear();
     std::istringstream in(std::move(text));

@@ -7,6 +7,7 @@
 // No operation converts between types. A missing key is a false result, never an exception.
 // The store has no lock: an owner that uses it from two threads serialises its calls.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -78,10 +79,16 @@ class ConfigurationFile {
     virtual void set_or_add(const std::string& name, long value);
     virtual void set_or_add(const std::string& name, double value);
 
+    // The largest file load_config reads: far beyond any real configuration or statistics file,
+    // small enough that loading one is quick and its memory bounded.
+    static constexpr std::size_t kMaxFileBytes = 8 * 1024 * 1024;
+
     // Replaces the entries by those of the file and makes its normalised path the file name.
-    // 2 when the path names nothing, 3 when it exists but cannot be read: in both cases the store,
-    // file name included, is unchanged. Throws ConfigError on a syntax error; the entries read
-    // before it stay, the previous ones are gone.
+    // 2 when the path names nothing, 3 when it exists but cannot be read (not a regular file,
+    // larger than kMaxFileBytes, no access, an input error): in both cases the store, file name
+    // included, is unchanged, and load_failure() says why. Never waits for a FIFO or a device.
+    // Throws ConfigError on a syntax error; the entries read before it stay, the previous ones
+    // are gone.
     virtual int load_config(const std::string& path);
     // Reloads the current file; 2 when there is none.
     virtual int load_config();
@@ -105,6 +112,8 @@ class ConfigurationFile {
     // False when the last load stopped silently before the end of its file (at a line that
     // cannot begin an entry): the store then lacks whatever followed. Saving would drop it.
     bool last_load_complete() const { return complete_; }
+    // Why the last load_config returned 3 ("not a regular file (a FIFO)"); empty otherwise.
+    const std::string& load_failure() const { return load_failure_; }
     const std::vector<ConfigValue>& entries() const { return entries_; }
 
   private:
@@ -116,6 +125,7 @@ class ConfigurationFile {
     std::string file_name_;
     std::vector<ConfigValue> entries_;
     bool complete_ = true;
+    std::string load_failure_;
 };
 
 }  // namespace vantrel

@@ -1,9 +1,10 @@
 #include "config/paths.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
 
 namespace vantrel {
 
@@ -23,8 +24,11 @@ bool file_exists(const std::string& path) {
     if (::stat(path.c_str(), &st) == 0) return true;
     std::string copy = path;
     normalize_path(copy);
-    std::ifstream in(copy, std::ios::binary);
-    return in.is_open();
+    // Without blocking: opening a FIFO for reading would wait for a writer.
+    const int fd = ::open(copy.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
 }
 
 bool make_directories(const std::string& path) {

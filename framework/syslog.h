@@ -9,12 +9,16 @@
 //   footer    "Log file: <name> closed <stamp>\r\n"
 // with <stamp> "MM/DD/YY hh:mm:ss".
 //
+// A message cannot forge lines: its control characters other than tab (bytes below 0x20, and
+// DEL) are written as visible escapes, "\r", "\n" and "\xHH", in the file and in the copy that
+// write hands back for the log server; every other byte stays as it is. A line that a write error
+// (a full disk) cut short is ended with CR LF before the next line is written.
+//
 // Thread safety: write, write_plain and set_option serialise on the log's lock, so numbered lines
 // from several threads never interleave and their numbers follow their order in the file.
 
 #include <sys/types.h>
 
-#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <string>
@@ -57,14 +61,22 @@ class Syslog : public DateTime {
     virtual pid_t open_with(const std::string& program);
     virtual void set_option(int option);
 
+    // `message` with its control characters other than tab escaped, as every line shows it.
+    static std::string escape_controls(const std::string& message);
+
     const std::string& file_name() const noexcept { return file_name_; }
     int line_count() const noexcept { return line_count_; }
 
     std::string now_text() override;
 
   private:
+    // Writes `line` whole, after ending a line that an earlier failure cut short. Under the lock.
+    bool append(const std::string& line);
+
     Mutex lock_;
-    std::FILE* file_ = nullptr;
+    int fd_ = -1;
+    // The last write stopped part way through its line.
+    bool cut_ = false;
     std::string file_name_;
     int line_count_ = 0;
     int option_ = 0;

@@ -1,5 +1,6 @@
 #include "interface/interface_server.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/exception.h"
@@ -31,16 +32,21 @@ bool InterfaceServer::open() {
     return is_open();
 }
 
-void InterfaceServer::service() {
+void InterfaceServer::service(long max_wait_ms) {
     if (!is_open()) return;
     // Records beyond the hundredth got no signal of their own: while any record is queued, take a
     // signal if one is there but do not wait for it.
     const bool pending = queue()->pending() > 0;
-    start_signal()->wait(pending ? 0 : kServiceWaitMs);
+    start_signal()->wait(pending ? 0 : std::max(0L, max_wait_ms));
     auto bytes = queue()->pop();
     if (!bytes) return;
     ++dispatched_;
     dispatch(CallRecord(std::move(*bytes)));
+}
+
+void InterfaceServer::wake() noexcept {
+    // Not open: no signal, nothing to wake.
+    if (Semaphore* signal = start_signal()) signal->release();
 }
 
 const Operation* InterfaceServer::operation_of(const CallRecord& record) const {

@@ -17,7 +17,8 @@
 // A record that accept() refuses, or whose code nobody knows, runs nothing and completes nothing;
 // its caller (if two-way) gets 4 when its time-out runs out, and the server goes on serving.
 //
-// Thread safety: open, service and dispatch run on one thread (the component's main loop).
+// Thread safety: open, service and dispatch run on one thread (the component's main loop); wake
+// may come from any thread or a signal handler.
 
 #include <cstddef>
 #include <cstdint>
@@ -46,11 +47,17 @@ class InterfaceServer : public ComponentInterface {
     // from before wakes with result 5 instead of waiting out its time-out.
     bool open() override;
 
-    // One step of serving: waits up to 10 ms for the start signal, then dispatches the oldest
-    // record, if any. Records are taken one per step in queue order. The start signal counts at
+    // One step of serving: waits up to `max_wait_ms` (10 ms unless told otherwise) for the start
+    // signal, then dispatches the oldest record, if any. A record that arrives during the wait
+    // ends it at once. Records are taken one per step in queue order. The start signal counts at
     // most 100 records; when more are queued, the step does not wait for a signal that may never
     // come but serves the next record at once. Exceptions from dispatch pass to the caller.
-    void service();
+    void service(long max_wait_ms = kServiceWaitMs);
+
+    // Ends a wait of service() now, or makes the next one return at once: one count of the start
+    // signal, which finds no record. Async-signal-safe; callable from any thread, but not while
+    // the server is being opened or destroyed.
+    void wake() noexcept;
 
     // Records discarded by the last open().
     std::size_t discarded_at_open() const { return discarded_at_open_; }

@@ -1,16 +1,27 @@
 #include "platform/termination.h"
 
+#include <sched.h>
+
 #include <atomic>
 #include <csignal>
 
 namespace vantrel::platform {
 namespace {
 
-// Signal handlers cannot reach an object, so the request is a process-wide flag.
+// Signal handlers cannot reach an object, so the request and the wake-up are process-wide.
 std::atomic<bool> requested{false};
+std::atomic<const TerminationWake*> registered_wake{nullptr};
+// Handlers between reading registered_wake and returning from its call.
+std::atomic<int> handlers_calling{0};
+
+static_assert(std::atomic<const TerminationWake*>::is_always_lock_free);
+static_assert(std::atomic<int>::is_always_lock_free);
 
 void on_signal(int) {
     requested.store(true);
+    handlers_calling.fetch_add(1);
+    if (const TerminationWake* wake = registered_wake.load()) wake->call();
+    handlers_calling.fetch_sub(1);
 }
 
 }  // namespace
@@ -25,6 +36,19 @@ void install_termination_handler() {
 
 bool termination_requested() {
     return requested.load();
+}
+
+TerminationWake::TerminationWake(Function wake, void* context) : wake_(wake), context_(context) {
+    const TerminationWake* none = nullptr;
+    registered_ = registered_wake.compare_exchange_strong(none, this);
+}
+
+TerminationWake::~TerminationWake() {
+    if (!registered_) return;
+    registered_wake.store(nullptr);
+    // A handler on another thread may have read the pointer just before: it finishes in a few
+    // instructions and a system call. One on this thread has finished before we get here.
+    while (handlers_calling.load() != 0) ::sched_yield();
 }
 
 }  // namespace vantrel::platform

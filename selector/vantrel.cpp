@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 
+#include "config/config_value.h"
 #include "interface/clients.h"
 #include "platform/exception.h"
 #include "selector/vantrel_ifs.h"
@@ -129,7 +130,8 @@ bool Vantrel::initialize() {
         log_msg("Done initializing", 0);
         return result;
     } catch (const Exception& e) {
-        log_msg("initialize_ failed: " + e.message(), 0);
+        const std::string& cause = stats_.store().load_failure();
+        log_msg("initialize_ failed: " + e.message() + (cause.empty() ? "" : ": " + cause), 0);
     } catch (...) {
         log_msg("initialize_ failed: caught unknown exception", 0);
     }
@@ -201,6 +203,14 @@ void Vantrel::set_column_type(int index, const std::string& type) {
     }
     if (!initialised()) {
         log_msg("Can't set_column_type, component not initialized", 0);
+        return;
+    }
+    if (!storable_string(type)) {
+        // Written as it is, it would break the statistics file or add entries of its own.
+        log_msg("Vantrel::set_column_type refused for column " + std::to_string(index) +
+                    ": a type text holding a double quote or a byte below 0x03 cannot be kept in "
+                    "the statistics file",
+                0);
         return;
     }
     params_.set_column_type(index, type);

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +23,7 @@
 #include "platform/clock.h"
 #include "platform/named_object.h"
 #include "platform/object_name.h"
+#include "tools/own_files.h"
 
 namespace fs = std::filesystem;
 
@@ -35,13 +38,19 @@ constexpr long kResetLimitMs = 5000;
 constexpr long kSignalGraceMs = 3000;
 constexpr long kPollMs = 50;
 constexpr int kMaxInheritedFd = 4096;
+// Far more than six processes need.
+constexpr std::size_t kRecordLimit = 64 * 1024;
+constexpr const char* kTrustHint =
+    "vantrel-sim works only in a directory of your own that nobody else may write, with files "
+    "of your own in it (for example: mkdir -m 700 ~/analyser)";
 
 // Only one vantrel-sim at a time works in a directory.
 class DirectoryLock {
   public:
     explicit DirectoryLock(const std::string& dir) {
-        fd_ = ::open((dir + "/" + kLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        fd_ = open_own_file(dir + "/" + kLockFile, O_RDWR | O_CREAT, 0600, error_);
         held_ = fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+        if (fd_ >= 0 && !held_) error_ = "another vantrel-sim is at work in " + dir;
     }
     ~DirectoryLock() {
         if (fd_ >= 0) ::close(fd_);
@@ -49,11 +58,36 @@ class DirectoryLock {
     DirectoryLock(const DirectoryLock&) = delete;
     DirectoryLock& operator=(const DirectoryLock&) = delete;
     bool held() const { return held_; }
+    // Why the lock is not held.
+    const std::string& error() const { return error_; }
 
   private:
     int fd_ = -1;
     bool held_ = false;
+    std::string error_;
 };
+
+// The first reason not to trust `dir` or one of `files` in it, or empty.
+std::string untrusted(const std::string& dir, const std::vector<std::string>& files) {
+    std::string why = untrusted_directory(dir);
+    for (auto it = files.begin(); why.empty() && it != files.end(); ++it)
+        why = untrusted_file(dir + "/" + *it);
+    return why;
+}
+
+// Every file of DIR that vantrel-sim or the processes it starts write or read.
+std::vector<std::string> member_files() {
+    std::vector<std::string> files = {kLockFile, kRecordFile, std::string(kRecordFile) + ".new"};
+    for (const Member& m : members())
+        for (const char* suffix : {".cfg", ".log", ".out"}) files.push_back(m.name + suffix);
+    for (const char* gateway : {"gateway.out", "gateway.token"}) files.push_back(gateway);
+    return files;
+}
+
+int refuse(const std::string& why, std::ostream& err) {
+    err << "vantrel-sim: " << why << "\n" << kTrustHint << std::endl;
+    return 1;
+}
 
 long elapsed_ms(std::int64_t start_ns) {
     return static_cast<long>((platform::now_ns() - start_ns) / 1'000'000);
@@ -109,9 +143,11 @@ std::string describe_exit(int status) {
 // set when the program could not be started.
 pid_t spawn_detached(const std::vector<std::string>& argv, const std::string& output,
                      std::string& error) {
-    const int out_fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (out_fd < 0) {
-        error = "can't write " + output + ": " + std::strerror(errno);
+    const int out_fd = open_own_file(output, O_WRONLY | O_CREAT, 0644, error);
+    if (out_fd < 0) return -1;
+    if (::ftruncate(out_fd, 0) != 0) {
+        error = "can't empty " + output + ": " + std::strerror(errno);
+        ::close(out_fd);
         return -1;
     }
     int exec_status[2];
@@ -213,13 +249,32 @@ int query_state(const Member& m) {
     return r == 0 ? state : -r;
 }
 
+// Sends `signal` to the process when it is still the one recorded. The check and the signal go
+// through one pidfd, so a pid reused in between is never signalled.
+// (System calls: glibc 2.36's <sys/pidfd.h> cannot be included from C++.)
+bool signal_ours(const Started& p, int signal) {
+    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, p.pid, 0));
+    if (fd < 0) return false;
+    const bool sent = identify(p) == Identity::ours &&
+                      ::syscall(SYS_pidfd_send_signal, fd, signal, nullptr, 0) == 0;
+    ::close(fd);
+    return sent;
+}
+
 // Stops one process: "kill" first, then SIGTERM, then SIGKILL. Says how, or why not.
 std::string stop_one(const Member& m, const Started& p, long grace_ms, bool& stopped) {
     stopped = true;
-    if (!still_running(p)) return "was not running";
+    switch (identify(p)) {
+        case Identity::gone:
+            return "was not running";
+        case Identity::another:
+            return "was not running (pid " + std::to_string(p.pid) +
+                   " runs another program now; left alone)";
+        case Identity::ours:
+            break;
+    }
     if (m.interface.empty()) {  // the gateway serves HTTP, not an interface: it ends on SIGTERM
-        if (::kill(p.pid, SIGTERM) == 0 && wait_gone(p, kSignalGraceMs))
-            return "stopped with SIGTERM";
+        if (signal_ours(p, SIGTERM) && wait_gone(p, kSignalGraceMs)) return "stopped with SIGTERM";
     } else {
         ctl::GenericClient client(m.interface, m.kind);
         ctl::Session session(client, 500);
@@ -228,9 +283,9 @@ std::string stop_one(const Member& m, const Started& p, long grace_ms, bool& sto
             client.call(*client.operation("kill"), {}, none) == 0 && wait_gone(p, grace_ms))
             return "stopped with \"kill\"";
     }
-    if (::kill(p.pid, SIGTERM) == 0 && wait_gone(p, std::min(grace_ms, kSignalGraceMs)))
+    if (signal_ours(p, SIGTERM) && wait_gone(p, std::min(grace_ms, kSignalGraceMs)))
         return "stopped with SIGTERM (it did not end on \"kill\")";
-    if (::kill(p.pid, SIGKILL) == 0 && wait_gone(p, kSignalGraceMs))
+    if (signal_ours(p, SIGKILL) && wait_gone(p, kSignalGraceMs))
         return "stopped with SIGKILL (it ended neither on \"kill\" nor on SIGTERM)";
     stopped = false;
     return std::string("could not be stopped: ") + std::strerror(errno);
@@ -255,7 +310,7 @@ std::string statistics_path(const std::string& dir) {
     std::string name;
     if (config.load_config(dir + "/vantrel.cfg") != 0 || !config.get("COLUMNSTATS", name))
         return "(COLUMNSTATS of " + dir + "/vantrel.cfg)";
-    return dir + "/" + name;
+    return name.starts_with('/') ? name : dir + "/" + name;  // as the selector finds it
 }
 
 std::string state_text(int state) {
@@ -291,9 +346,21 @@ std::string record_path(const std::string& dir) {
 }
 
 std::optional<RunRecord> read_record(const std::string& dir) {
-    std::ifstream in(record_path(dir));
-    if (!in) return std::nullopt;
+    const std::string path = record_path(dir);
+    std::string error;
+    const int fd = open_own_file(path, O_RDONLY, 0, error);
+    if (fd < 0 && errno == ENOENT) return std::nullopt;
+    if (fd < 0) throw std::runtime_error(error + "; its pids are not trusted");
+    std::string text;
+    char buffer[4096];
+    ssize_t n = 0;
+    while (text.size() <= kRecordLimit && (n = ::read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(n));
+    ::close(fd);
+    if (n < 0 || text.size() > kRecordLimit) throw std::runtime_error("can't read " + path);
+
     RunRecord record;
+    std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#') continue;
         std::istringstream words(line);
@@ -305,33 +372,42 @@ std::optional<RunRecord> read_record(const std::string& dir) {
             Started p;
             long long pid = 0;
             words >> p.name >> pid >> p.start_time;
+            words.ignore(1);
+            std::getline(words, p.executable);  // the rest of the line: a path may hold spaces
             p.pid = static_cast<pid_t>(pid);
-            if (!words || pid <= 0)
-                throw std::runtime_error("unreadable line in " + record_path(dir) + ": " + line);
+            if (!words || pid <= 0 || p.executable.empty() || p.executable[0] != '/')
+                throw std::runtime_error("unreadable line in " + path + ": " + line);
             member_named(p.name);
             record.processes.push_back(p);
         } else {
-            throw std::runtime_error("unreadable line in " + record_path(dir) + ": " + line);
+            throw std::runtime_error("unreadable line in " + path + ": " + line);
         }
     }
-    if (record.scope.empty()) throw std::runtime_error(record_path(dir) + " names no IPC scope");
+    if (record.scope.empty()) throw std::runtime_error(path + " names no IPC scope");
     return record;
 }
 
 void write_record(const std::string& dir, const RunRecord& record) {
     const std::string path = record_path(dir);
     const std::string temporary = path + ".new";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << "# The processes of the simulated analyser, written by \"vantrel-sim up\" and "
-               "removed\n"
-               "# by \"vantrel-sim down\": name, pid, start time (clock ticks after boot).\n";
-        out << "scope " << record.scope << "\n";
-        for (const auto& p : record.processes)
-            out << "process " << p.name << " " << p.pid << " " << p.start_time << "\n";
-        if (!out.flush()) throw std::runtime_error("can't write " + temporary);
+    std::ostringstream out;
+    out << "# The processes of the simulated analyser, written by \"vantrel-sim up\" and removed\n"
+           "# by \"vantrel-sim down\": name, pid, start time (clock ticks after boot), program.\n";
+    out << "scope " << record.scope << "\n";
+    for (const auto& p : record.processes)
+        out << "process " << p.name << " " << p.pid << " " << p.start_time << " " << p.executable
+            << "\n";
+    const std::string text = out.str();
+    // A new file of our own: whatever a leftover name pointed to is not written.
+    ::unlink(temporary.c_str());
+    std::string error;
+    const int fd = open_own_file(temporary, O_WRONLY | O_CREAT | O_EXCL, 0600, error);
+    if (fd < 0) throw std::runtime_error(error);
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (::close(fd) != 0 || !written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        throw std::runtime_error("can't write " + path);
     }
-    fs::rename(temporary, path);
 }
 
 std::optional<std::uint64_t> process_start_time(pid_t pid) {
@@ -352,9 +428,30 @@ std::optional<std::uint64_t> process_start_time(pid_t pid) {
     return start;
 }
 
-bool still_running(const Started& p) {
+std::optional<std::string> process_executable(pid_t pid) {
+    std::error_code ec;
+    std::string path = fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec).string();
+    if (ec || path.empty()) return std::nullopt;
+    // A program rebuilt while it runs still is the program that was started.
+    const std::string replaced = " (deleted)";
+    if (path.size() > replaced.size() &&
+        path.compare(path.size() - replaced.size(), replaced.size(), replaced) == 0)
+        path.resize(path.size() - replaced.size());
+    return path;
+}
+
+Identity identify(const Started& p) {
     const auto start = process_start_time(p.pid);
-    return start && *start == p.start_time;
+    if (!start || *start != p.start_time) return Identity::gone;
+    const auto executable = process_executable(p.pid);
+    if (!executable || *executable != p.executable ||
+        fs::path(p.executable).filename() != member_named(p.name).program)
+        return Identity::another;
+    return Identity::ours;
+}
+
+bool still_running(const Started& p) {
+    return identify(p) == Identity::ours;
 }
 
 std::string find_program(const std::string& name) {
@@ -375,11 +472,183 @@ std::string find_program(const std::string& name) {
 
 namespace {
 
+// Makes DIR when it is missing (private to the caller), and checks that nobody else can change
+// it or the files in it. 0, or 1 after saying why not.
+int prepare_directory(const std::string& dir, std::ostream& err) {
+    // The components take their command line as one text split at spaces, without escapes.
+    if (dir.find_first_of(" \t\"") != std::string::npos) {
+        err << "vantrel-sim: the directory's path \"" << dir
+            << "\" holds a space or a double quote; the components split their command line at "
+               "spaces, so choose a directory without them"
+            << std::endl;
+        return 1;
+    }
+    // Nothing is made under a directory that someone else could change.
+    if (const std::string why = untrusted_ancestors(dir); !why.empty()) return refuse(why, err);
+    std::error_code ec;
+    fs::create_directories(fs::path(dir).parent_path(), ec);
+    if (!ec && ::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        ec = std::error_code(errno, std::generic_category());
+    if (ec) {
+        err << "vantrel-sim: can't create " << dir << ": " << ec.message() << std::endl;
+        return 1;
+    }
+    const std::string why = untrusted(dir, member_files());
+    return why.empty() ? 0 : refuse(why, err);
+}
+
+// A record left by an earlier up: refused while one of its processes runs, else removed.
+int check_old_record(const std::string& dir, std::ostream& out, std::ostream& err) {
+    const auto old = read_record(dir);
+    if (!old) return 0;
+    std::string running;
+    for (const auto& p : old->processes)
+        if (still_running(p))
+            running += (running.empty() ? "" : ", ") + p.name + " pid " + std::to_string(p.pid);
+    if (!running.empty()) {
+        err << "vantrel-sim: the simulated analyser is already up in " << dir << " (" << running
+            << ", IPC scope \"" << old->scope << "\"); \"vantrel-sim status " << dir
+            << "\" shows it, \"vantrel-sim down " << dir << "\" stops it" << std::endl;
+        return 1;
+    }
+    out << "vantrel-sim: none of the processes recorded in " << record_path(dir)
+        << " runs any more; starting afresh" << std::endl;
+    fs::remove(record_path(dir));
+    return 0;
+}
+
+// Two analysers in one scope would share interface names: refused before starting anything.
+int check_scope_free(const std::string& scope, std::ostream& err) {
+    for (const Member& m : members()) {
+        ctl::GenericClient client(m.interface, m.kind);
+        ctl::Session session(client, kProbeTimeoutMs);
+        std::int32_t state = 0;
+        if (session.open() == 0 && !session.nobody_holds() && client.get_state(state) == 0) {
+            err << "vantrel-sim: something already serves \"" << m.interface << "\" in IPC scope \""
+                << scope
+                << "\" (another simulated analyser?); stop it, or give this one a scope of its "
+                   "own with VANTREL_IPC_SCOPE"
+                << std::endl;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// Writes the default configuration files that are missing, each a new file of our own.
+int write_defaults(const std::string& dir, std::ostream& out, std::ostream& err) {
+    std::string written;
+    for (const DefaultFile& f : default_files()) {
+        const std::string path = dir + "/" + f.name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0) continue;
+        std::string error;
+        const int fd = open_own_file(path, O_WRONLY | O_CREAT | O_EXCL, 0644, error);
+        const std::size_t size = std::strlen(f.text);
+        const bool ok = fd >= 0 && ::write(fd, f.text, size) == static_cast<ssize_t>(size);
+        if (fd >= 0 && ::close(fd) != 0) error = "can't write " + path;
+        if (!ok || !error.empty()) {
+            err << "vantrel-sim: " << (error.empty() ? "can't write " + path : error) << std::endl;
+            return 1;
+        }
+        written += std::string(" ") + f.name;
+    }
+    if (!written.empty()) out << "  wrote default configuration files:" << written << std::endl;
+    // The selector writes its statistics file through a symbolic link: it must be ours too.
+    const std::string why = untrusted_file(statistics_path(dir));
+    return why.empty() ? 0 : refuse(why, err);
+}
+
+// Starts one member detached and records it at once, so that down finds whatever runs.
+bool start_member(const Member& m, const std::string& dir, const std::string& program,
+                  RunRecord& record, std::string& why) {
+    std::vector<std::string> argv = {program};
+    if (!m.peer.empty()) argv.push_back(m.peer);
+    argv.insert(argv.end(),
+                {m.interface, dir + "/" + m.name + ".log", dir + "/" + m.name + ".cfg"});
+    const pid_t pid = spawn_detached(argv, dir + "/" + m.name + ".out", why);
+    if (pid < 0) return false;
+    // spawn_detached returns after the exec: /proc shows the started program.
+    Started p{m.name, pid, process_start_time(pid).value_or(0),
+              process_executable(pid).value_or("")};
+    if (p.start_time == 0 || p.executable.empty()) {
+        ::kill(pid, SIGKILL);
+        reap(pid);
+        why = "it ended at once";
+        return false;
+    }
+    record.processes.push_back(p);
+    write_record(dir, record);
+    std::int32_t state = 0;
+    return wait_answering(m, p, state, why);
+}
+
+// Starts the members in order, each after the previous one answers. 0, or 1 after stopping what
+// was started and showing why.
+int start_members(const std::string& dir, const std::string& scope, std::ostream& out,
+                  std::ostream& err) {
+    std::map<std::string, std::string> programs;
+    for (const char* name : {"vantrel", "vantrel-peer"}) {
+        programs[name] = find_program(name);
+        if (programs[name].empty()) {
+            err << "vantrel-sim: can't find the program \"" << name
+                << "\" next to vantrel-sim nor on PATH" << std::endl;
+            return 1;
+        }
+    }
+    RunRecord record;
+    record.scope = scope;
+    for (const Member& m : members()) {
+        std::string why;
+        if (!start_member(m, dir, programs[m.program], record, why)) {
+            err << "vantrel-sim: " << m.name << " (\""
+                << m.interface << "\") did not come up: " << why << std::endl;
+            const std::string output = dir + "/" + m.name + ".out";
+            const std::string log = dir + "/" + m.name + ".log";
+            err << "  last lines of " << output << ":\n" << tail(output, 8);
+            err << "  last lines of " << log << ":\n" << tail(log, 8);
+            err << "vantrel-sim: stopping what was started" << std::endl;
+            stop_all(record, kSignalGraceMs, err);
+            fs::remove(record_path(dir));
+            platform::remove_unheld_objects(scope);
+            return 1;
+        }
+        char line[160];
+        std::snprintf(line, sizeof line, "  %-10s \"%s\"%*s pid %-7d answering\n", m.name.c_str(),
+                      m.interface.c_str(), static_cast<int>(12 - m.interface.size()), "",
+                      static_cast<int>(record.processes.back().pid));
+        out << line << std::flush;
+    }
+    return 0;
+}
+
+// The stand-in peers are made ready here (their logs then reach the log server); the selector is
+// left for its user to reset.
+void reset_peers(const std::string& dir, std::ostream& err) {
+    for (const Member& m : members()) {
+        if (m.kind == ctl::Kind::selector) continue;
+        ctl::GenericClient client(m.interface, m.kind);
+        ctl::Session session(client, 1000);
+        std::vector<Value> none;
+        if (session.open() != 0 || client.call(*client.operation("reset"), {}, none) != 0) {
+            err << "vantrel-sim: could not reset " << m.name << std::endl;
+            continue;
+        }
+        const std::int64_t start = platform::now_ns();
+        std::int32_t state = 0;
+        while (!(client.get_state(state) == 0 && state != 0) && elapsed_ms(start) < kResetLimitMs)
+            platform::sleep_ms(kPollMs);
+        if (state != 1)
+            err << "vantrel-sim: " << m.name << " is " << ctl::state_name(state)
+                << " after its reset; see " << dir << "/" << m.name << ".log" << std::endl;
+    }
+}
+
 // Starts vantrel-gateway for the selector, on its usual port or, when that is taken (another
 // analyser's gateway), on a free one, with its token in DIR/gateway.token. The analyser works
 // without it: a gateway that does not come up is reported and left out.
-void start_gateway(const std::string& dir, RunRecord& record, std::ostream& out,
-                   std::ostream& err) {
+void start_gateway(const std::string& dir, std::ostream& out, std::ostream& err) {
+    RunRecord record = *read_record(dir);
     const std::string program = find_program("vantrel-gateway");
     if (program.empty()) {
         err << "vantrel-sim: can't find vantrel-gateway next to vantrel-sim nor on PATH; the "
@@ -394,7 +663,8 @@ void start_gateway(const std::string& dir, RunRecord& record, std::ostream& out,
                             "Vantrel", "--token-file", dir + "/gateway.token"},
                            dir + "/gateway.out", why);
         if (pid < 0) break;
-        const Started p{gateway_member().name, pid, process_start_time(pid).value_or(0)};
+        const Started p{gateway_member().name, pid, process_start_time(pid).value_or(0),
+                        process_executable(pid).value_or("")};
         record.processes.push_back(p);
         write_record(dir, record);
         const std::int64_t start = platform::now_ns();
@@ -418,147 +688,8 @@ void start_gateway(const std::string& dir, RunRecord& record, std::ostream& out,
     err << "vantrel-sim: vantrel-gateway did not come up; the analyser runs without it\n" << why;
 }
 
-}  // namespace
-
-int up(const std::string& dir_argument, std::ostream& out, std::ostream& err) {
-    const std::string dir = absolute_dir(dir_argument);
-    // The components take their command line as one text split at spaces, without escapes.
-    if (dir.find_first_of(" \t\"") != std::string::npos) {
-        err << "vantrel-sim: the directory's path \"" << dir
-            << "\" holds a space or a double quote; the components split their command line at "
-               "spaces, so choose a directory without them"
-            << std::endl;
-        return 1;
-    }
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec) {
-        err << "vantrel-sim: can't create " << dir << ": " << ec.message() << std::endl;
-        return 1;
-    }
-    DirectoryLock lock(dir);
-    if (!lock.held()) {
-        err << "vantrel-sim: another vantrel-sim is at work in " << dir << std::endl;
-        return 1;
-    }
-    if (const auto old = read_record(dir)) {
-        std::string running;
-        for (const auto& p : old->processes)
-            if (still_running(p))
-                running += (running.empty() ? "" : ", ") + p.name + " pid " + std::to_string(p.pid);
-        if (!running.empty()) {
-            err << "vantrel-sim: the simulated analyser is already up in " << dir << " (" << running
-                << ", IPC scope \"" << old->scope << "\"); \"vantrel-sim status " << dir
-                << "\" shows it, \"vantrel-sim down " << dir << "\" stops it" << std::endl;
-            return 1;
-        }
-        out << "vantrel-sim: none of the processes recorded in " << record_path(dir)
-            << " runs any more; starting afresh" << std::endl;
-        fs::remove(record_path(dir));
-    }
-
-    std::map<std::string, std::string> programs;
-    for (const char* name : {"vantrel", "vantrel-peer"}) {
-        programs[name] = find_program(name);
-        if (programs[name].empty()) {
-            err << "vantrel-sim: can't find the program \"" << name
-                << "\" next to vantrel-sim nor on PATH" << std::endl;
-            return 1;
-        }
-    }
-
-    const std::string scope = platform::ipc_scope();
-    // Two analysers in one scope would share interface names: refuse before starting anything.
-    for (const Member& m : members()) {
-        ctl::GenericClient client(m.interface, m.kind);
-        ctl::Session session(client, kProbeTimeoutMs);
-        std::int32_t state = 0;
-        if (session.open() == 0 && !session.nobody_holds() && client.get_state(state) == 0) {
-            err << "vantrel-sim: something already serves \"" << m.interface << "\" in IPC scope \""
-                << scope
-                << "\" (another simulated analyser?); stop it, or give this one a scope of its "
-                   "own with VANTREL_IPC_SCOPE"
-                << std::endl;
-            return 1;
-        }
-    }
-
-    out << "vantrel-sim: starting the simulated analyser in " << dir << " (IPC scope \"" << scope
-        << "\")" << std::endl;
-    std::string written;
-    for (const DefaultFile& f : default_files()) {
-        const std::string path = dir + "/" + f.name;
-        if (fs::exists(path)) continue;
-        std::ofstream file(path);
-        file << f.text;
-        if (!file.flush()) {
-            err << "vantrel-sim: can't write " << path << std::endl;
-            return 1;
-        }
-        written += std::string(" ") + f.name;
-    }
-    if (!written.empty()) out << "  wrote default configuration files:" << written << std::endl;
-
-    RunRecord record;
-    record.scope = scope;
-    auto give_up = [&](const Member& m, const std::string& why) {
-        err << "vantrel-sim: " << m.name << " (\"" << m.interface << "\") did not come up: " << why
-            << std::endl;
-        const std::string output = dir + "/" + m.name + ".out";
-        const std::string log = dir + "/" + m.name + ".log";
-        err << "  last lines of " << output << ":\n" << tail(output, 8);
-        err << "  last lines of " << log << ":\n" << tail(log, 8);
-        err << "vantrel-sim: stopping what was started" << std::endl;
-        stop_all(record, kSignalGraceMs, err);
-        fs::remove(record_path(dir));
-        platform::remove_unheld_objects(scope);
-        return 1;
-    };
-    for (const Member& m : members()) {
-        std::vector<std::string> argv = {programs[m.program]};
-        if (!m.peer.empty()) argv.push_back(m.peer);
-        argv.insert(argv.end(),
-                    {m.interface, dir + "/" + m.name + ".log", dir + "/" + m.name + ".cfg"});
-        std::string error;
-        const pid_t pid = spawn_detached(argv, dir + "/" + m.name + ".out", error);
-        if (pid < 0) return give_up(m, error);
-        Started p{m.name, pid, process_start_time(pid).value_or(0)};
-        record.processes.push_back(p);
-        write_record(dir, record);  // at once, so that down finds whatever runs
-        std::int32_t state = 0;
-        std::string why;
-        if (p.start_time == 0 || !wait_answering(m, p, state, why))
-            return give_up(m, why.empty() ? "it ended at once" : why);
-        char line[160];
-        std::snprintf(line, sizeof line, "  %-10s \"%s\"%*s pid %-7d answering\n", m.name.c_str(),
-                      m.interface.c_str(), static_cast<int>(12 - m.interface.size()), "",
-                      static_cast<int>(pid));
-        out << line << std::flush;
-    }
-
-    // The stand-in peers are made ready here (their logs then reach the log server); the selector
-    // is left for its user to reset.
-    for (const Member& m : members()) {
-        if (m.kind == ctl::Kind::selector) continue;
-        ctl::GenericClient client(m.interface, m.kind);
-        ctl::Session session(client, 1000);
-        std::vector<Value> none;
-        if (session.open() != 0 || client.call(*client.operation("reset"), {}, none) != 0) {
-            err << "vantrel-sim: could not reset " << m.name << std::endl;
-            continue;
-        }
-        const std::int64_t start = platform::now_ns();
-        std::int32_t state = 0;
-        while (!(client.get_state(state) == 0 && state != 0) && elapsed_ms(start) < kResetLimitMs)
-            platform::sleep_ms(kPollMs);
-        if (state != 1)
-            err << "vantrel-sim: " << m.name << " is " << ctl::state_name(state)
-                << " after its reset; see " << dir << "/" << m.name << ".log" << std::endl;
-    }
-
-    start_gateway(dir, record, out, err);
+void print_summary(const std::string& dir, const std::string& scope, std::ostream& out) {
     const std::string url = gateway_url(dir);
-
     const char* env_scope = std::getenv("VANTREL_IPC_SCOPE");
     out << "The simulated analyser is up; the stand-in peers are READY, the selector waits for "
            "\"reset\".\n"
@@ -573,6 +704,26 @@ int up(const std::string& dir_argument, std::ostream& out, std::ostream& err) {
                         : "  gateway        " + url + " (token in " + dir + "/gateway.token)\n")
         << "Next: vantrelctl reset; vantrelctl home --wait; vantrelctl status\n"
         << "Stop: vantrel-sim down " << dir << std::endl;
+}
+
+}  // namespace
+
+int up(const std::string& dir_argument, std::ostream& out, std::ostream& err) {
+    const std::string dir = absolute_dir(dir_argument);
+    if (prepare_directory(dir, err) != 0) return 1;
+    DirectoryLock lock(dir);
+    if (!lock.held()) {
+        err << "vantrel-sim: " << lock.error() << std::endl;
+        return 1;
+    }
+    const std::string scope = platform::ipc_scope();
+    if (check_old_record(dir, out, err) != 0 || check_scope_free(scope, err) != 0) return 1;
+    out << "vantrel-sim: starting the simulated analyser in " << dir << " (IPC scope \"" << scope
+        << "\")" << std::endl;
+    if (write_defaults(dir, out, err) != 0 || start_members(dir, scope, out, err) != 0) return 1;
+    reset_peers(dir, err);
+    start_gateway(dir, out, err);
+    print_summary(dir, scope, out);
     return 0;
 }
 
@@ -582,9 +733,11 @@ int down(const std::string& dir_argument, long grace_ms, std::ostream& out, std:
         out << "vantrel-sim: nothing is up in " << dir << " (no such directory)" << std::endl;
         return 0;
     }
+    if (const std::string why = untrusted(dir, member_files()); !why.empty())
+        return refuse(why, err);
     DirectoryLock lock(dir);
     if (!lock.held()) {
-        err << "vantrel-sim: another vantrel-sim is at work in " << dir << std::endl;
+        err << "vantrel-sim: " << lock.error() << std::endl;
         return 1;
     }
     const auto record = read_record(dir);
@@ -611,7 +764,10 @@ int down(const std::string& dir_argument, long grace_ms, std::ostream& out, std:
 
 int status(const std::string& dir_argument, std::ostream& out, std::ostream& err) {
     const std::string dir = absolute_dir(dir_argument);
-    const auto record = read_record(dir);
+    if (fs::is_directory(dir))
+        if (const std::string why = untrusted(dir, member_files()); !why.empty())
+            return refuse(why, err);
+    const auto record = fs::is_directory(dir) ? read_record(dir) : std::nullopt;
     if (!record) {
         err << "vantrel-sim: nothing is up in " << dir << std::endl;
         return kNotUp;

@@ -6,6 +6,12 @@
 // them. The processes are recorded in DIR/vantrel-sim.pids with the IPC scope they run in, so
 // down and status reach them whatever the caller's VANTREL_IPC_SCOPE.
 //
+// DIR must be the caller's own (see tools/own_files.h): a directory that another user owns or
+// may write, or a file in it that is a symbolic link, another user's or writable by others, is
+// refused before anything is written or started. Files are never opened through a symbolic link.
+// A recorded process is signalled only when the record is the caller's own file and the pid
+// still runs the program that was started, since the same start time.
+//
 // Thread safety: for one thread. Two vantrel-sim processes never work in one directory at once
 // (an exclusive lock on DIR/vantrel-sim.lock).
 
@@ -41,12 +47,13 @@ struct DefaultFile {
 };
 const std::vector<DefaultFile>& default_files();
 
-// A started process: its pid and its start time (in clock ticks since boot, as /proc tells), so a
-// pid reused by another process is never taken for ours.
+// A started process: its pid, its start time (in clock ticks since boot, as /proc tells) and its
+// executable, so that a pid reused by another process is never taken for ours.
 struct Started {
     std::string name;
     pid_t pid = 0;
     std::uint64_t start_time = 0;
+    std::string executable;
 };
 
 struct RunRecord {
@@ -56,12 +63,22 @@ struct RunRecord {
 
 std::string record_path(const std::string& dir);
 // The record of DIR, or nullopt when there is none. Throws std::runtime_error for a record that
-// cannot be read.
+// cannot be read or is not the caller's own file.
 std::optional<RunRecord> read_record(const std::string& dir);
+// Writes a new file and renames it over the record. Throws std::runtime_error.
 void write_record(const std::string& dir, const RunRecord& record);
 
 // The start time of a live (not zombie) process, or nullopt.
 std::optional<std::uint64_t> process_start_time(pid_t pid);
+// The program a process runs (its path, also when the file has been replaced since), or nullopt
+// when it cannot be known.
+std::optional<std::string> process_executable(pid_t pid);
+
+// What a recorded pid is now.
+enum class Identity { ours, gone, another };
+// `ours` only when the pid runs the recorded executable, which is the member's program, since
+// the recorded start time.
+Identity identify(const Started& process);
 bool still_running(const Started& process);
 
 // The path of a sibling program: next to this program's own executable first, then on PATH.

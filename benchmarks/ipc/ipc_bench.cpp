@@ -28,11 +28,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "interface/interface_client.h"
 #include "interface/interface_server.h"
+#include "platform/named_object.h"
+#include "platform/object_name.h"
 
 using namespace vantrel;
 using Clock = std::chrono::steady_clock;
@@ -138,10 +141,20 @@ void give(Word& word, std::uint32_t value) {
     if (word.sleepers.load() > 0) futex(word.value, FUTEX_WAKE, 1);
 }
 
+// Ends the run; main reports it after the processes and objects of the run are gone.
 [[noreturn]] void fail(const std::string& what) {
-    std::fprintf(stderr, "ipc_bench: %s\n", what.c_str());
-    std::exit(1);
+    throw std::runtime_error(what);
 }
+
+// The processes of the run and the objects of its scope go however the run ends.
+struct RunGuard {
+    std::vector<pid_t> children;
+    ~RunGuard() {
+        for (pid_t pid : children) ::kill(pid, SIGKILL);
+        for (pid_t pid : children) ::waitpid(pid, nullptr, 0);
+        platform::remove_unheld_objects(platform::ipc_scope());
+    }
+};
 
 double percentile(std::vector<double> samples, double p) {
     std::sort(samples.begin(), samples.end());
@@ -153,12 +166,14 @@ pid_t start_server() {
     const pid_t pid = ::fork();
     if (pid < 0) fail("fork failed");
     if (pid == 0) {
-        BenchServer server;
-        if (!server.open()) {
-            std::fprintf(stderr, "ipc_bench server: %s\n", server.open_error().c_str());
-            ::_exit(1);
-        }
-        while (!server.quit()) server.service();
+        {
+            BenchServer server;
+            if (!server.open()) {
+                std::fprintf(stderr, "ipc_bench server: %s\n", server.open_error().c_str());
+                ::_exit(1);
+            }
+            while (!server.quit()) server.service();
+        }  // closes the server's objects: the last holder removes each
         ::_exit(0);
     }
     return pid;
@@ -180,7 +195,7 @@ void print(const char* name, double value) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     long calls = 40000, rounds = 8, oneway = 200000;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string flag = argv[i];
@@ -202,8 +217,11 @@ int main(int argc, char** argv) {
                           MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED) fail("mmap failed");
     auto* shared = new (memory) PingPong{};
+    RunGuard guard;
     const pid_t ponger = start_ponger(shared);
+    guard.children.push_back(ponger);
     const pid_t server = start_server();
+    guard.children.push_back(server);
 
     BenchClient client;
     if (!client.open()) fail(client.open_error());
@@ -272,5 +290,15 @@ int main(int argc, char** argv) {
     int status = 0;
     ::waitpid(ponger, &status, 0);
     ::waitpid(server, &status, 0);
+    guard.children.clear();
     return 0;
+}
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "ipc_bench: %s\n", e.what());
+        return 1;
+    }
 }

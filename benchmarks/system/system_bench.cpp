@@ -2,7 +2,7 @@
 // in the same run.
 //
 //   system_bench [--calls N] [--rounds R] [--oneway M] [--idle-seconds S]
-//                [--placement same|split|free]
+//                [--running-seconds T] [--placement same|split|free] [--programs DIR]
 //
 // Starts the stand-in peers (the two board managers, the sipper) and the vantrel program as
 // processes of their own, in a temporary directory and an IPC scope of its own, resets the selector
@@ -16,9 +16,13 @@
 //  - one-way calls served per second by the selector's main loop: M calls ("set_pres_limits")
 //    pushed as fast as the queue takes them, timed until a two-way call queued behind them comes
 //    back with the last values (the queue is served in order, so every call before it was served);
-//  - the idle cost of the vantrel process: its CPU time (user + system, /proc/<pid>/stat) over S
-//    seconds of READY without calls, as a share of one core, and its resident memory.
-// Prints one `name=value` line per figure.
+//  - the idle cost of the vantrel process: its CPU time (the scheduler's nanoseconds of all its
+//    threads, /proc/<pid>/task/*/schedstat) over S seconds of READY without calls, as a share of
+//    one core, its wake-ups per second (voluntary context switches of all its threads,
+//    /proc/<pid>/task/*/status) and its resident memory;
+//  - the same CPU share and wake-ups over T seconds of RUNNING at its update rate (FREQ 10).
+// The programs are taken from the directory of this one, or from --programs DIR (an older build,
+// to compare). Prints one `name=value` line per figure.
 
 #include <fcntl.h>
 #include <linux/futex.h>
@@ -96,8 +100,15 @@ pid_t start_ponger(PingPong* shared) {
 
 // --- the analyser's processes -------------------------------------------------------------------
 
-std::string bin_dir() {
+std::string own_dir() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
+}
+
+// Where vantrel and vantrel-peer are taken from.
+std::string programs_dir = own_dir();
+
+std::string bin_dir() {
+    return programs_dir;
 }
 
 pid_t spawn(const std::vector<std::string>& argv) {
@@ -138,11 +149,12 @@ struct Analyser {
         if (::mkdtemp(tmpl) == nullptr) fail("mkdtemp failed");
         dir = tmpl;
         const std::string common = "FREQ = 1;\nLOGSERVERIF = \"NoLogServer\";\n";
+        const std::string selector = "FREQ = 10;\nLOGSERVERIF = \"NoLogServer\";\n";
         write_file(dir + "/rotary.cfg", common + "BOARD_ID = 1;\nREFERENCE_POSITION = -500.0;\n");
         write_file(dir + "/linear.cfg", common + "BOARD_ID = 2;\n");
         write_file(dir + "/sipper.cfg", common);
         write_file(dir + "/vantrel.cfg",
-                   common +
+                   selector +
                        "COLUMNSTATS = \"columns.dat\";\nDEVICE_PRESENT = 1;\nPOS0 = 200;\n"
                        "POS1 = 1000;\nGRIPPERSTROKE = 1000;\nGRIPPERVELOCITY = 20000;\n"
                        "GRIPPERACCEL = 400000;\nROTORVELOCITY = 20000;\nROTORACCEL = 400000;\n"
@@ -192,20 +204,49 @@ long proc_status_kb(pid_t pid, const std::string& field) {
     return -1;
 }
 
-// utime + stime of a process in clock ticks.
-long cpu_ticks(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::stringstream s;
-    s << in.rdbuf();
-    const std::string stat = s.str();
-    const auto close = stat.rfind(')');
-    if (close == std::string::npos) fail("cannot read /proc/<pid>/stat");
-    std::istringstream fields(stat.substr(close + 2));
-    std::string field;
-    long ticks = 0;
-    for (int number = 3; number <= 15 && fields >> field; ++number)
-        if (number == 14 || number == 15) ticks += std::strtol(field.c_str(), nullptr, 10);
-    return ticks;
+// What the scheduler counted for all threads of a process so far.
+struct Usage {
+    double cpu_seconds = 0;       // time on a processor (schedstat, nanoseconds)
+    long voluntary_switches = 0;  // each a sleep that ended in a wake-up
+};
+
+Usage usage(pid_t pid) {
+    Usage u;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+        std::ifstream schedstat(task.path() / "schedstat");
+        long long on_cpu_ns = 0;
+        if (schedstat >> on_cpu_ns) u.cpu_seconds += static_cast<double>(on_cpu_ns) / 1e9;
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+                u.voluntary_switches += std::strtol(line.c_str() + 24, nullptr, 10);
+    }
+    if (error) fail("cannot read " + tasks);
+    return u;
+}
+
+struct Quiet {
+    double seconds, cpu_seconds, wakeups;
+};
+
+// The selector's use over `seconds` of no calls.
+Quiet quiet_period(pid_t pid, long seconds) {
+    const Usage u0 = usage(pid);
+    const auto t0 = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const Usage u1 = usage(pid);
+    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+    return {wall, u1.cpu_seconds - u0.cpu_seconds,
+            static_cast<double>(u1.voluntary_switches - u0.voluntary_switches)};
+}
+
+void print_quiet(const char* name, const Quiet& q) {
+    std::printf("%s_seconds=%.3f\n", name, q.seconds);
+    std::printf("%s_cpu_seconds=%.6f\n", name, q.cpu_seconds);
+    std::printf("%s_cpu_percent_of_core=%.4f\n", name, 100.0 * q.cpu_seconds / q.seconds);
+    std::printf("%s_wakeups_per_second=%.2f\n", name, q.wakeups / q.seconds);
 }
 
 // Binds a process (all of it when called before it starts threads) to one processor.
@@ -241,12 +282,16 @@ double micros_since(Clock::time_point t0) {
 }  // namespace
 
 int run(int argc, char** argv) {
-    long calls = 30000, rounds = 10, oneway = 100000, idle_seconds = 30;
+    long calls = 30000, rounds = 10, oneway = 100000, idle_seconds = 60, running_seconds = 20;
     std::string placement = "same";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string flag = argv[i];
         if (flag == "--placement") {
             placement = argv[i + 1];
+            continue;
+        }
+        if (flag == "--programs") {
+            programs_dir = argv[i + 1];
             continue;
         }
         const long value = std::atol(argv[i + 1]);
@@ -259,9 +304,12 @@ int run(int argc, char** argv) {
             oneway = value;
         else if (flag == "--idle-seconds")
             idle_seconds = value;
+        else if (flag == "--running-seconds")
+            running_seconds = value;
         else
             fail("unknown option " + flag +
-                 " (--calls N, --rounds R, --oneway M, --idle-seconds S)");
+                 " (--calls N, --rounds R, --oneway M, --idle-seconds S, --running-seconds T, "
+                 "--placement P, --programs DIR)");
     }
     // Objects of our own, whatever else runs on this machine.
     ::setenv("VANTREL_IPC_SCOPE", ("system_bench-" + std::to_string(::getpid())).c_str(), 1);
@@ -362,14 +410,17 @@ int run(int argc, char** argv) {
     if (p1 != static_cast<double>(oneway) || p3 != -static_cast<double>(oneway))
         fail("the last one-way call was not served before the two-way call behind it");
 
-    // Idle: READY, no calls.
+    // Idle: READY, no calls; then RUNNING at its update rate, no calls.
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    const long ticks0 = cpu_ticks(analyser.selector);
-    const auto idle0 = Clock::now();
-    std::this_thread::sleep_for(std::chrono::seconds(idle_seconds));
-    const long ticks1 = cpu_ticks(analyser.selector);
-    const double idle_wall = std::chrono::duration<double>(Clock::now() - idle0).count();
-    const double idle_cpu = static_cast<double>(ticks1 - ticks0) / ::sysconf(_SC_CLK_TCK);
+    const Quiet idle = quiet_period(analyser.selector, idle_seconds);
+    const long idle_rss = proc_status_kb(analyser.selector, "VmRSS");
+    const long idle_anon = proc_status_kb(analyser.selector, "RssAnon");
+    if (v.run() != kCallDone) fail("run failed");
+    if (!eventually([&] { return v.get_state(state) == kCallDone && state == 2; }))
+        fail("the selector did not become RUNNING");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const Quiet running = quiet_period(analyser.selector, running_seconds);
+    v.stop();
 
     const double pp_median = percentile(pingpong, 0.5), pp_p99 = percentile(pingpong, 0.99);
     const double gs_median = percentile(get_state, 0.5), gs_p99 = percentile(get_state, 0.99);
@@ -389,11 +440,10 @@ int run(int argc, char** argv) {
     std::printf("oneway_calls=%ld\n", oneway);
     print("oneway_per_second", static_cast<double>(oneway) / oneway_seconds);
     std::printf("oneway_queue_full_retries=%ld\n", full);
-    print("idle_seconds", idle_wall);
-    print("idle_cpu_seconds", idle_cpu);
-    print("idle_cpu_percent_of_core", 100.0 * idle_cpu / idle_wall);
-    std::printf("idle_vmrss_kb=%ld\n", proc_status_kb(analyser.selector, "VmRSS"));
-    std::printf("idle_rss_anon_kb=%ld\n", proc_status_kb(analyser.selector, "RssAnon"));
+    print_quiet("idle", idle);
+    std::printf("idle_vmrss_kb=%ld\n", idle_rss);
+    std::printf("idle_rss_anon_kb=%ld\n", idle_anon);
+    print_quiet("running_freq10", running);
 
     v.kill();
     return 0;

@@ -1,6 +1,7 @@
 // libFuzzer target for the configuration reader. Beyond "no crash, no leak, no hang" it checks
-// that whatever the reader accepts is written back as text that reads as the same entries, and
-// that a failure is always a syntax error with its position.
+// that whatever the reader accepts is written back as text that reads as the same entries, that a
+// failure is always a syntax error with its position, and that the input taken as one string
+// value reads back byte for byte exactly when storable_string accepts it.
 
 #include <cstdint>
 #include <cstdio>
@@ -61,5 +62,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fail("entry changed", entries[i].to_text() + " -> " + again[i].to_text());
         }
     }
+
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    std::vector<vantrel::ConfigValue> value;
+    std::istringstream value_text(vantrel::ConfigValue("T", text).to_text() + "\n");
+    bool same = false;
+    try {
+        vantrel::parse_config(value_text, value);
+        same = value.size() == 1 && value[0].type() == vantrel::ValueType::String &&
+               value[0].string_value() == text;
+    } catch (const vantrel::ConfigError&) {
+    }
+    if (same != vantrel::storable_string(text))
+        fail(same ? "a string that reads back is refused" : "a stored string reads back changed",
+             text);
     return 0;
 }

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -80,7 +81,12 @@ class FuzzServer : public InterfaceServer {
 
 struct World {
     World() {
-        ::setenv("VANTREL_IPC_SCOPE", ("fuzz-" + std::to_string(::getpid())).c_str(), 1);
+        // A scope of this run's own, inside the one it was started in when there is one.
+        std::string scope = "fuzz-" + std::to_string(::getpid());
+        const char* outer = std::getenv("VANTREL_IPC_SCOPE");
+        if (outer != nullptr && *outer != '\0' && std::strlen(outer) + 1 + scope.size() <= 64)
+            scope = std::string(outer) + "-" + scope;
+        ::setenv("VANTREL_IPC_SCOPE", scope.c_str(), 1);
         server = std::make_unique<FuzzServer>();
         if (!server->open()) std::abort();
         queue = std::make_unique<CommandQueue>(kName + "_cmdQ", kQueueSize);

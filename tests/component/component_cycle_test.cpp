@@ -77,6 +77,39 @@ TEST_F(ComponentCycleTest, UpdateRunsOnlyWhenStrictlyMoreThanOnePeriodHasPassed)
     EXPECT_EQ(c.updates, 3);
 }
 
+// The loop waits for a record until just past the moment the next update is due; a cycle that
+// ends there finds it due. Never less than one cycle, never more than the idle bound.
+TEST_F(ComponentCycleTest, WaitEndsJustAfterTheNextUpdateIsDue) {
+    platform::ScopedClock use(clock_);
+    struct Row {
+        const char* freq;
+        long since_update_ms;
+        long wait_ms;
+    };
+    const Row rows[] = {{"2.0", 0, 501},    {"2.0", 250, 251}, {"2.0", 495, 10}, {"2.0", 700, 10},
+                        {"0.5", 1500, 501}, {"1000", 0, 10},   {"0.01", 0, 1000}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string("FREQ ") + row.freq + ", " + std::to_string(row.since_update_ms) +
+                     " ms after an update");
+        CountingComponent c(
+            dir_, std::string("FREQ = ") + row.freq + ";\nLOGSERVERIF = \"NoLogServer\";\n");
+        c.begin_main();
+        c.reset();
+        c.main_cycle();
+        EXPECT_EQ(c.next_wait_ms(), Component::kIdleWaitMs);  // READY: no update can come
+        c.run();
+        clock_.advance_ms(100'001);
+        c.main_cycle();
+        ASSERT_EQ(c.updates, 1);
+        clock_.advance_ms(row.since_update_ms);
+        EXPECT_EQ(c.next_wait_ms(), row.wait_ms);
+        if (row.wait_ms == Component::kIdleWaitMs) continue;  // the bound, not the due time
+        clock_.advance_ms(row.wait_ms);
+        c.main_cycle();
+        EXPECT_EQ(c.updates, 2);
+    }
+}
+
 TEST_F(ComponentCycleTest, RepeatedResetsBetweenCyclesInitialiseOnce) {
     CountingComponent c(dir_, "FREQ = 1;\nLOGSERVERIF = \"NoLogServer\";\n");
     c.begin_main();

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -233,6 +236,76 @@ TEST_F(ComponentProcessTest, TerminationSignalEndsLikeKill) {
     const std::string log = slurp(dir_ + "/unit.log");
     EXPECT_NE(log.find("<Unit>: kill -- setting _exit to true"), std::string::npos);
     EXPECT_NE(log.find(" closed "), std::string::npos);
+}
+
+// With an idle bound of half a minute, only the wake-ups end the loop's wait: each record is
+// served at once, and a termination signal ends the process at once, on whichever thread it lands.
+TEST_F(ComponentProcessTest, LongIdleWaitEndsAtOnceForRecordsAndTerminationSignals) {
+    struct Row {
+        int signal;
+        int elsewhere;
+    };
+    for (const Row row : {Row{SIGTERM, 0}, Row{SIGTERM, 1}, Row{SIGINT, 1}}) {
+        SCOPED_TRACE(std::string(strsignal(row.signal)) +
+                     (row.elsewhere ? " to another thread" : ""));
+        write_config("unit.cfg",
+                     "FREQ = 50;\nLOGSERVERIF = \"LogSrv\";\nIDLE_WAIT_MS = 30000;\n"
+                     "SIGNALS_ELSEWHERE = " +
+                         std::to_string(row.elsewhere) + ";\n");
+        auto child = start_component();
+        ComponentIF unit("Unit");
+        ASSERT_TRUE(unit.open());
+        unit.set_call_timeout(2000);
+        ASSERT_TRUE(state_becomes(unit, Component::UNINITIALIZED));
+        unit.reset();
+        ASSERT_TRUE(state_becomes(unit, Component::READY));
+        for (int i = 0; i < 5; ++i) {
+            std::this_thread::sleep_for(50ms);  // the loop is back in its wait
+            std::int32_t state = -1;
+            EXPECT_EQ(unit.get_state(state), 0);
+            EXPECT_EQ(state, Component::READY);
+        }
+        std::this_thread::sleep_for(50ms);
+        const auto sent = std::chrono::steady_clock::now();
+        ::kill(child->pid(), row.signal);
+        EXPECT_EQ(child->wait(), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - sent, 10s);  // not the idle bound
+        EXPECT_NE(slurp(dir_ + "/unit.log").find("<Unit>: kill -- setting _exit to true"),
+                  std::string::npos);
+    }
+}
+
+// While RUNNING the loop wakes for each update: at the update rate, and never sooner than strictly
+// one period after the last (the times are the loop's own).
+TEST_F(ComponentProcessTest, RunningUpdatesKeepTheirRateAndNeverComeEarly) {
+    write_config("unit.cfg",
+                 "FREQ = 50;\nDEBUG_MODE = 2;\nLOGSERVERIF = \"LogSrv\";\n"
+                 "IDLE_WAIT_MS = 30000;\n");
+    auto child = start_component();
+    ComponentIF unit("Unit");
+    ASSERT_TRUE(unit.open());
+    unit.set_call_timeout(2000);
+    ASSERT_TRUE(state_becomes(unit, Component::UNINITIALIZED));
+    unit.reset();
+    ASSERT_TRUE(state_becomes(unit, Component::READY));
+    const auto update_times = [&] {
+        std::vector<double> times;
+        for (const std::string& line : messages(dir_ + "/unit.log"))
+            if (line.rfind("<Unit>: update ", 0) == 0) times.push_back(std::stod(line.substr(15)));
+        return times;
+    };
+    unit.run();
+    // About 50 a second; a loop left in its idle wait gives none in the 10 s.
+    const auto limit = std::chrono::steady_clock::now() + 10s;
+    while (update_times().size() < 20 && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(50ms);
+    unit.stop();
+    unit.kill();
+    ASSERT_EQ(child->wait(), 0);
+    const std::vector<double> times = update_times();
+    EXPECT_GE(times.size(), 20u);
+    for (std::size_t i = 1; i < times.size(); ++i)
+        EXPECT_GT(times[i] - times[i - 1], 0.02) << "update " << i;
 }
 
 TEST_F(ComponentProcessTest, MissingArgumentsAreReportedOnStandardErrorWithExitCodeZero) {

@@ -296,3 +296,31 @@ TEST(ConfigReader, CharacterBufferStaysSmallOnLongInput) {
 }
 
 }  // namespace
+
+namespace {
+
+// Entries and array elements count alike; the values read before the limit stay.
+TEST(ConfigReader, MoreValuesThanTheLimitAreAnErrorWithTheirPosition) {
+    const std::size_t half = kMaxConfigValues / 2;
+    std::string text = "A=[1";
+    for (std::size_t i = 2; i < half; ++i) text += ",1";
+    text += "];\n";
+    for (std::size_t i = 1; i < half; ++i) text += "B=1;\n";
+    std::vector<ConfigValue> entries;
+    std::istringstream exact(text + "C=2;\n");  // half - 1 elements, half + 1 entries
+    EXPECT_TRUE(parse_config(exact, entries));
+    EXPECT_EQ(entries.size(), half + 1);
+    std::istringstream over(text + "C=2;D=3;\n");
+    entries.clear();
+    try {
+        parse_config(over, entries);
+        ADD_FAILURE() << "read more values than the limit";
+    } catch (const ConfigError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  " line " + std::to_string(half + 1) + " column 9: more than 262144 values");
+    }
+    EXPECT_EQ(entries.size(), half + 1);
+    EXPECT_EQ(entries.back().to_text(), "C=2;");
+}
+
+}  // namespace

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "config/config_error.h"
+#include "config/config_reader.h"
 #include "config/paths.h"
 
 namespace fs = std::filesystem;
@@ -394,3 +395,55 @@ TEST_F(StoreTest, UnwritableTargetsReportThree) {
 }
 
 }  // namespace
+
+// Every byte that storable_string accepts comes back as it was from the line the store writes;
+// every other one would not, so the predicate refuses nothing that a file could hold.
+TEST(StorableString, AcceptsExactlyTheTextsThatReadBackByteForByte) {
+    for (int byte = 0; byte < 256; ++byte) {
+        SCOPED_TRACE(byte);
+        const std::string text = "a" + std::string(1, static_cast<char>(byte)) + "b;C=1;";
+        std::istringstream written(ConfigValue("T", text).to_text() + "\nN=7;\n");
+        std::vector<ConfigValue> back;
+        bool same = false;
+        try {
+            parse_config(written, back);
+            same =
+                back.size() == 2 && back[0].string_value() == text && back[1].to_text() == "N=7;";
+        } catch (const ConfigError&) {
+        }
+        EXPECT_EQ(storable_string(text), same);
+    }
+}
+
+// A path that is not a regular file, or too large a file, is refused at once (a FIFO without a
+// writer would block an ordinary open, /dev/zero never ends) and the store stays as it was.
+TEST_F(StoreTest, NonRegularAndOversizedFilesAreRefusedAtOnceWithTheirCause) {
+    ::alarm(60);  // a load that blocks ends the test program
+    write("a.cfg", "A=1;\n");
+    ASSERT_EQ(::mkfifo(path("fifo.cfg").c_str(), 0600), 0);
+    fs::create_directory(path("dir.cfg"));
+    write("big.cfg", "A=2;\n");
+    fs::resize_file(path("big.cfg"), ConfigurationFile::kMaxFileBytes + 1);  // sparse
+    struct Case {
+        std::string path, cause;
+    };
+    for (const Case& c :
+         {Case{path("fifo.cfg"), "not a regular file (a FIFO)"},
+          Case{"/dev/zero", "not a regular file (a character device)"},
+          Case{"\"" + path("fifo.cfg") + "\"", "not a regular file (a FIFO)"},
+          Case{path("dir.cfg"), "not a regular file (a directory)"},
+          Case{path("big.cfg"), "larger than the limit of 8 MiB (8388609 bytes)"}}) {
+        SCOPED_TRACE(c.path);
+        ConfigurationFile store;
+        ASSERT_EQ(store.load_config(path("a.cfg")), CONFIG_OK);
+        EXPECT_EQ(store.load_config(c.path), CONFIG_IO_FAILED);
+        EXPECT_EQ(store.load_failure(), c.cause);
+        EXPECT_EQ(store.file_name(), path("a.cfg"));
+        ASSERT_EQ(store.entries().size(), 1u);
+        EXPECT_EQ(store.entries()[0].to_text(), "A=1;");
+    }
+    ConfigurationFile store;
+    EXPECT_EQ(store.load_config(path("a.cfg")), CONFIG_OK);
+    EXPECT_EQ(store.load_failure(), "");
+    ::alarm(0);
+}

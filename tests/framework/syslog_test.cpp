@@ -1,7 +1,10 @@
 #include "framework/syslog.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -125,6 +128,66 @@ TEST_F(SyslogTest, LinesFromManyThreadsNeverInterleaveAndNumbersFollowTheFile) {
         EXPECT_EQ(std::stol(line), expected);
         EXPECT_EQ(line.substr(line.size() - 2), " \r");
     }
+}
+
+// A message cannot end its line and forge the next one, nor act on a terminal showing the log:
+// control characters other than tab are escaped in the file and in the log server's copy.
+TEST_F(SyslogTest, ControlCharactersOfAMessageAreWrittenAsVisibleEscapes) {
+    const std::string name = dir_ + "/unit.log";
+    const struct {
+        std::string message, shown;
+    } cases[] = {
+        {"a\r\n2 03/07/26 14:05:09 <Vantrel>: forged",
+         "a\\r\\n2 03/07/26 14:05:09 <Vantrel>: forged"},
+        {"bell\x01\x07\x1b[2J\x1f\x7f", "bell\\x01\\x07\\x1b[2J\\x1f\\x7f"},
+        {"tab\tand \\r \xc3\xa9\xff stay", "tab\tand \\r \xc3\xa9\xff stay"},
+    };
+    std::string expected = "Log file: " + name + " created " + fixed() + "\n";
+    {
+        Syslog log(name, false, fixed);
+        int n = 0;
+        for (const auto& c : cases) {
+            char buffer[249];
+            ASSERT_TRUE(log.write(c.message.c_str(), buffer, sizeof buffer));
+            EXPECT_EQ(std::string(buffer), fixed() + " " + c.shown);
+            ASSERT_TRUE(log.write_plain(c.message));
+            expected += std::to_string(++n) + " " + fixed() + " " + c.shown + " \r\n";
+            expected += c.shown + " \r\n";
+        }
+    }
+    expected += "Log file: " + name + " closed " + fixed() + "\r\n";
+    EXPECT_EQ(slurp(name), expected);
+}
+
+// A line cut short by a full disk (here the file size limit) is ended before the next one, which
+// starts a line of its own.
+TEST_F(SyslogTest, ALineCutShortByAFullDiskIsEndedBeforeTheNextLine) {
+    const std::string name = dir_ + "/unit.log";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        bool ok = false;
+        {
+            Syslog log(name, false, fixed);
+            log.write("first");
+            const auto size = static_cast<rlim_t>(fs::file_size(name));
+            rlimit limit{size + 10, RLIM_INFINITY};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            const bool cut = !log.write("second");
+            limit.rlim_cur = RLIM_INFINITY;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            ok = cut && log.write("third");
+        }
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(slurp(name), "Log file: " + name + " created " + fixed() + "\n" + "1 " + fixed() +
+                               " first \r\n" +
+                               "2 03/07/26\r\n" +  // the first 10 bytes, then the line's end
+                               "3 " + fixed() + " third \r\n" + "Log file: " + name + " closed " +
+                               fixed() + "\r\n");
 }
 
 TEST_F(SyslogTest, OpenWithStartsAProgramWithTheLogName) {

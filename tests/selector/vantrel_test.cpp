@@ -217,6 +217,41 @@ TEST_F(VantrelTest, SampleCountsGoToTheColumnAtTheWorkingPlace) {
     EXPECT_EQ(stored_count(1), 0);
 }
 
+// A type text that the statistics file cannot hold would break the file for good or add entries
+// of its own: it is refused and logged, and every text the file can hold survives a restart.
+TEST_F(VantrelTest, TypeTextsTheStatisticsFileCannotHoldAreRefused) {
+    make_selector(test::selector_config());
+    initialise();
+    selector_->set_sample_count(2, 5);
+    selector_->set_column_type(2, "kept");
+    const std::string refused_texts[] = {"a\"b", "x\";COL2COUNT=999;COL6TYPE=\"pwned", "a\x01",
+                                         "\x02"};
+    for (const std::string& refused : refused_texts) {
+        SCOPED_TRACE(refused);
+        selector_->set_column_type(2, refused);
+        char type[4096];
+        selector_->get_column_type(2, type, sizeof type);
+        EXPECT_EQ(std::string(type), "kept");
+        EXPECT_TRUE(
+            logged("Vantrel::set_column_type refused for column 2: a type text holding a "
+                   "double quote or a byte below 0x03 cannot be kept in the statistics "
+                   "file"));
+    }
+    const std::string accepted[] = {"C18 guard", ";COL2COUNT=9;", "line\nfeed\ttab",
+                                    "\x03\x7f\xc3\xa9\xff"};
+    for (int i = 0; i < 4; ++i) selector_->set_column_type(3 + i, accepted[i]);
+    selector_.reset();
+    make_selector(test::selector_config());  // reads the file back
+    initialise();
+    ASSERT_EQ(selector_->state(), Component::READY);
+    EXPECT_EQ(selector_->get_sample_count(2), 5);
+    for (int i = 0; i < 4; ++i) {
+        char type[4096];
+        selector_->get_column_type(3 + i, type, sizeof type);
+        EXPECT_EQ(std::string(type), accepted[i]);
+    }
+}
+
 TEST_F(VantrelTest, ABoardErrorOfTheRotorPositionIsLoggedAndAnswersZero) {
     make_selector(test::selector_config());
     initialise();

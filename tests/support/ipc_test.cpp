@@ -9,6 +9,11 @@
 #include "platform/named_object.h"
 
 namespace vantrel::test {
+namespace {
+
+constexpr std::size_t kMaxScopeLength = 64;
+
+}  // namespace
 
 ScopedIpcScope::ScopedIpcScope() {
     static std::atomic<int> counter{0};
@@ -16,7 +21,11 @@ ScopedIpcScope::ScopedIpcScope() {
         previous_ = old;
         had_previous_ = true;
     }
+    // Inside the caller's scope when there is one, so that a test run can tell its own objects
+    // by the prefix (scripts/test does); alone when that would make the name too long.
     scope_ = "t" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    if (!previous_.empty() && previous_.size() + 1 + scope_.size() <= kMaxScopeLength)
+        scope_ = previous_ + "-" + scope_;
     ::setenv("VANTREL_IPC_SCOPE", scope_.c_str(), 1);
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 // Fixtures for tests that use named objects or threads.
 //  - Every test gets an IPC scope of its own (VANTREL_IPC_SCOPE, inherited by child processes), so
-//    ctest may run test programs in parallel without them seeing each other's objects.
+//    ctest may run test programs in parallel without them seeing each other's objects. It is
+//    named after the scope the program was started in, "<that scope>-t<pid>-<n>", so a test run
+//    finds what its tests left behind by that prefix.
 //  - A watchdog aborts the test program when one test runs longer than its limit, so a deadlock
 //    fails fast instead of hanging the run.
 

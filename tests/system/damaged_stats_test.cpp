@@ -70,15 +70,23 @@ TEST_F(DamagedStatsTest, UnreadableStatisticsFailTheInitialisationAndAreNeverWri
         write_everything_and_stop();
         EXPECT_EQ(a_.read("columns.dat"), c.text);
     }
-    // A directory where the file should be.
-    ::unlink(a_.path("columns.dat").c_str());
-    ASSERT_EQ(::mkdir(a_.path("columns.dat").c_str(), 0700), 0);
-    a_.start_selector();
-    ASSERT_TRUE(a_.wait_state(0));
-    ASSERT_EQ(a_.vantrel().reset(), kCallDone);
-    EXPECT_TRUE(a_.wait_state(3));
-    EXPECT_TRUE(a_.logged("initialize_ failed: can't read persistent data file "));
-    write_everything_and_stop();
+    // A directory or a FIFO where the file should be: refused at once, with the cause.
+    const std::string stats = a_.path("columns.dat");
+    for (const std::string kind : {"a directory", "a FIFO"}) {
+        SCOPED_TRACE(kind);
+        ::unlink(stats.c_str());
+        ASSERT_EQ(kind == "a FIFO" ? ::mkfifo(stats.c_str(), 0600) : ::mkdir(stats.c_str(), 0700),
+                  0);
+        a_.start_selector();
+        ASSERT_TRUE(a_.wait_state(0));
+        ASSERT_EQ(a_.vantrel().reset(), kCallDone);
+        EXPECT_TRUE(a_.wait_state(3));
+        EXPECT_TRUE(a_.logged("initialize_ failed: can't read persistent data file " + stats +
+                              ": not a regular file (" + kind + ")"))
+            << a_.read("vantrel.log");
+        write_everything_and_stop();
+        ::rmdir(stats.c_str());
+    }
 }
 
 TEST_F(DamagedStatsTest, StatisticsLackingEntriesKeepEveryValueTheyHeld) {

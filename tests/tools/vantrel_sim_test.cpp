@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -274,6 +275,123 @@ TEST_F(SimulatedAnalyser, AComponentThatCannotStartStopsTheRestAndShowsWhy) {
     EXPECT_EQ(slurp(dir_ + "/vantrel.cfg"), broken);
     EXPECT_FALSE(fs::exists(dir_ + "/vantrel-sim.pids"));
     EXPECT_EQ(objects_of_scope(), 0u);
+}
+
+// As root, vantrel-sim would write where another user's directory or planted files point, and run
+// their configuration: each is refused before anything is written or started.
+TEST_F(SimulatedAnalyser, RefusesADirectoryOrFilesThatAnotherUserCouldHaveChanged) {
+    const bool root = ::geteuid() == 0;
+    const std::string target = dir_ + "/precious";
+    std::ofstream(target) << "precious\n";
+    const auto nobody = [](const std::string& path) { return ::chown(path.c_str(), 65534, 65534); };
+    const struct {
+        const char* what;
+        bool needs_root;
+        std::function<void(const std::string& d)> plant;
+        std::string says;
+    } cases[] = {
+        {"another user's directory", true, [&](const std::string& d) { nobody(d); },
+         " belongs to nobody (uid 65534), not to root (uid 0)"},
+        {"a group-writable directory", false,
+         [](const std::string& d) { ::chmod(d.c_str(), 0770); },
+         " can be written by its group or by others"},
+        {"a world-writable directory above", false,
+         [](const std::string& d) { ::chmod(fs::path(d).parent_path().c_str(), 0777); },
+         ", can be written by its group or by others and is not sticky"},
+        {"a log that links elsewhere", false,
+         [&](const std::string& d) { fs::create_symlink(target, d + "/vantrel.log"); },
+         "/vantrel.log is a symbolic link"},
+        {"an output file that links elsewhere", false,
+         [&](const std::string& d) { fs::create_symlink(target, d + "/rotary.out"); },
+         "/rotary.out is a symbolic link"},
+        {"a configuration that links to nothing yet", false,
+         [&](const std::string& d) { fs::create_symlink(dir_ + "/created", d + "/sipper.cfg"); },
+         "/sipper.cfg is a symbolic link"},
+        {"another user's configuration", true,
+         [&](const std::string& d) {
+             std::ofstream(d + "/vantrel.cfg") << "FREQ = 1;\n";
+             nobody(d + "/vantrel.cfg");
+         },
+         "/vantrel.cfg belongs to nobody (uid 65534)"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.needs_root && !root) continue;
+        const std::string d = dir_ + "/case" + std::to_string(++n) + "/analyser";
+        fs::create_directories(d);
+        c.plant(d);
+        const ToolRun run = sim("up", {d});
+        ::chmod(fs::path(d).parent_path().c_str(), 0700);
+        EXPECT_EQ(run.status, 1) << run.output;
+        EXPECT_TRUE(has(run.output, c.says)) << run.output;
+        EXPECT_TRUE(has(run.output, "vantrel-sim works only in a directory of your own"))
+            << run.output;
+        EXPECT_FALSE(fs::exists(d + "/vantrel-sim.pids"));
+        EXPECT_EQ(slurp(target), "precious\n");
+        EXPECT_FALSE(fs::exists(dir_ + "/created"));
+        EXPECT_EQ(objects_of_scope(), 0u);  // nothing was started
+    }
+}
+
+// A pids record is acted on only when it is the caller's own file, and a recorded pid is signalled
+// only while it runs the program that vantrel-sim started there.
+TEST_F(SimulatedAnalyser, AForgedOrForeignRecordNeverSignalsAnotherProcess) {
+    test::ChildProcess victim({"/bin/sleep", "60"});
+    const auto start = simtool::process_start_time(victim.pid());
+    const auto sleep = simtool::process_executable(victim.pid());
+    ASSERT_TRUE(start && sleep);
+    const std::string peer = fs::canonical(test::helper_path("vantrel-peer")).string();
+    const auto record = [&](std::uint64_t start_time, const std::string& program) {
+        return "scope " + platform::ipc_scope() + "\nprocess supervisor " +
+               std::to_string(victim.pid()) + " " + std::to_string(start_time) + " " + program +
+               "\n";
+    };
+    const bool root = ::geteuid() == 0;
+    const struct {
+        const char* what;
+        std::string text;
+        std::function<void(const std::string& file)> alter;
+        std::string says;
+    } cases[] = {
+        {"names the started program",
+         record(*start, peer),
+         {},
+         "runs another program now; left alone"},
+        {"names the victim's own program",
+         record(*start, *sleep),
+         {},
+         "runs another program now; left alone"},
+        {"an older start time", record(*start - 1, peer), {}, "was not running"},
+        {"writable by others", record(*start, peer),
+         [](const std::string& f) { ::chmod(f.c_str(), 0666); },
+         "vantrel-sim.pids can be written by its group or by others"},
+        {"a symbolic link", record(*start, peer),
+         [](const std::string& f) {
+             fs::rename(f, f + ".real");
+             fs::create_symlink(f + ".real", f);
+         },
+         "vantrel-sim.pids is a symbolic link"},
+        {"another user's", record(*start, peer),
+         [root](const std::string& f) {
+             if (root) ::chown(f.c_str(), 65534, 65534);
+         },
+         root ? "vantrel-sim.pids belongs to nobody (uid 65534)" : "left alone"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string d = dir_ + "/case" + std::to_string(++n);
+        ::mkdir(d.c_str(), 0700);
+        const std::string file = d + "/vantrel-sim.pids";
+        std::ofstream(file) << c.text;
+        ::chmod(file.c_str(), 0600);
+        if (c.alter) c.alter(file);
+        sim("status", {d});
+        const ToolRun run = sim("down", {"--grace", "0", d});
+        EXPECT_TRUE(has(run.output, c.says)) << run.output;
+        EXPECT_EQ(simtool::process_start_time(victim.pid()), start);  // never signalled
+    }
 }
 
 }  // namespace

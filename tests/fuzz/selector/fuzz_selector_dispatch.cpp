@@ -23,6 +23,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -92,19 +93,45 @@ struct Selector {
     }
 };
 
+// The object files of `scope`, whoever holds them.
+std::vector<std::string> object_files_of(const std::string& scope) {
+    const std::string prefix = "vantrel." + platform::encode_name(scope) + ".";
+    std::vector<std::string> files;
+    std::error_code ignored;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(platform::kObjectDirectory, ignored)) {
+        const std::string file = entry.path().filename().string();
+        if (file.rfind(prefix, 0) == 0) files.push_back(entry.path().string());
+    }
+    return files;
+}
+
+// This run's scope: "fuzz-sel-<pid>", inside the scope it was started in when there is one.
+std::string run_scope() {
+    const std::string own = "fuzz-sel-" + std::to_string(::getpid());
+    const char* outer = std::getenv("VANTREL_IPC_SCOPE");
+    if (outer == nullptr || *outer == '\0' || std::strlen(outer) + 1 + own.size() > 64) return own;
+    return std::string(outer) + "-" + own;
+}
+
 struct World {
     World() {
-        // The objects of earlier runs stay behind (this one holds its own to the end): remove
-        // those whose process is gone.
+        // A run that crashed left its objects behind: remove those whose process is gone.
         std::set<std::string> scopes;
-        const std::string prefix = "vantrel.fuzz-sel-";
+        const std::string own = run_scope();
+        const std::string prefix = "vantrel." + own.substr(0, own.rfind('-') + 1);
         for (const auto& entry : std::filesystem::directory_iterator(platform::kObjectDirectory)) {
             const std::string file = entry.path().filename().string();
             if (file.rfind(prefix, 0) == 0)
                 scopes.insert(file.substr(8, file.find('.', prefix.size()) - 8));
         }
         for (const auto& scope : scopes) platform::remove_unheld_objects(scope);
-        ::setenv("VANTREL_IPC_SCOPE", ("fuzz-sel-" + std::to_string(::getpid())).c_str(), 1);
+        ::setenv("VANTREL_IPC_SCOPE", own.c_str(), 1);
+        // The selectors and peers hold their objects to the end of the process, and libFuzzer ends
+        // it with exit() when its time is up: remove them then. The scope is this process's alone.
+        std::atexit([] {
+            for (const auto& file : object_files_of(platform::ipc_scope())) ::unlink(file.c_str());
+        });
         platform::install_clock(&clock);
         char tmpl[] = "/tmp/vantrel-fuzz-XXXXXX";
         if (::mkdtemp(tmpl) == nullptr) std::abort();
