@@ -8,7 +8,6 @@
 
 #include <cmath>
 #include <limits>
-#include <regex>
 #include <stdexcept>
 #include <vector>
 
@@ -294,6 +293,19 @@ bool RateLimiter::allow(const std::string& key, Clock::time_point now) {
     return true;
 }
 
+bool Gateway::Route::matches(const std::string& path) const {
+    if (segment == none) return path == prefix;
+    if (!path.starts_with(prefix)) return false;
+    const std::string_view rest = std::string_view(path).substr(prefix.size());
+    if (rest.empty() || rest.size() > max_length) return false;
+    for (const char c : rest) {
+        const bool digit = c >= '0' && c <= '9';
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+        if (!(segment == digits ? digit : letter)) return false;
+    }
+    return true;
+}
+
 struct Gateway::Stream {
     bool opened = false;
     std::uint64_t last = 0;
@@ -402,7 +414,7 @@ bool Gateway::refuse_before_routing(const httplib::Request& req, httplib::Respon
     }
     const Route* route = nullptr;
     for (const Route& r : routes_)
-        if (std::regex_match(req.path, r.pattern)) route = &r;
+        if (r.matches(req.path)) route = &r;
     if (!route) return refuse(404, "no route " + req.path);
     current_route = route->label;
     bool allowed = false;
@@ -441,22 +453,20 @@ void Gateway::run_command(httplib::Response& res, Poller::Command command) {
 }
 
 void Gateway::install_routes() {
-    const std::vector<std::tuple<std::string, std::string, std::vector<std::string>>> table = {
-        {"/", "/", {"GET"}},
-        {"/metrics", "/metrics", {"GET"}},
-        {"/api/v1/status", "/api/v1/status", {"GET"}},
-        {"/api/v1/events", "/api/v1/events", {"GET"}},
-        {"/api/v1/operations", "/api/v1/operations", {"GET"}},
-        {"/api/v1/operations/{id}", "/api/v1/operations/([0-9]{1,19})", {"GET"}},
-        {"/api/v1/home", "/api/v1/home", {"POST"}},
-        {"/api/v1/column", "/api/v1/column", {"POST"}},
-        {"/api/v1/columns/{n}", "/api/v1/columns/([0-9]{1,9})", {"PUT"}},
-        {"/api/v1/samples/increment", "/api/v1/samples/increment", {"POST"}},
-        {"/api/v1/settings", "/api/v1/settings", {"PUT"}},
-        {"/api/v1/call/{operation}", "/api/v1/call/([A-Za-z_]{1,64})", {"POST"}},
+    routes_ = {
+        {"/", "/", Route::none, 0, {"GET"}},
+        {"/metrics", "/metrics", Route::none, 0, {"GET"}},
+        {"/api/v1/status", "/api/v1/status", Route::none, 0, {"GET"}},
+        {"/api/v1/events", "/api/v1/events", Route::none, 0, {"GET"}},
+        {"/api/v1/operations", "/api/v1/operations", Route::none, 0, {"GET"}},
+        {"/api/v1/operations/{id}", "/api/v1/operations/", Route::digits, 19, {"GET"}},
+        {"/api/v1/home", "/api/v1/home", Route::none, 0, {"POST"}},
+        {"/api/v1/column", "/api/v1/column", Route::none, 0, {"POST"}},
+        {"/api/v1/columns/{n}", "/api/v1/columns/", Route::digits, 9, {"PUT"}},
+        {"/api/v1/samples/increment", "/api/v1/samples/increment", Route::none, 0, {"POST"}},
+        {"/api/v1/settings", "/api/v1/settings", Route::none, 0, {"PUT"}},
+        {"/api/v1/call/{operation}", "/api/v1/call/", Route::name, 64, {"POST"}},
     };
-    for (const auto& [label, pattern, methods] : table)
-        routes_.push_back({label, std::regex(pattern), methods});
 
     httplib::Server& s = *server_;
     s.new_task_queue = [] { return new YieldingPool(kWorkers); };

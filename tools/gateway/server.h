@@ -20,7 +20,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <regex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -98,10 +97,14 @@ class Gateway {
     std::string url() const;
 
   private:
+    // A path, or a prefix and one last segment of digits or of letters and underscores.
     struct Route {
         std::string label;  // the path as the request counter names it
-        std::regex pattern;
+        std::string prefix;
+        enum Segment { none, digits, name } segment = none;
+        std::size_t max_length = 0;
         std::vector<std::string> methods;
+        bool matches(const std::string& path) const;
     };
     struct Stream;
     void install_routes();
