@@ -212,6 +212,8 @@ TEST_F(GatewayApi, BadRequestsGetTheirStatusAsJsonAndNoDoorOpens) {
     EXPECT_EQ(status()["columns"][1]["type"], "");
 }
 
+constexpr char kBinaryRequest[] = "GET /\0\xff\xfe HTTP/1.1\r\n\r\n";
+
 TEST_F(GatewayApi, HostileBytesNeverStopTheGateway) {
     // Raw requests a careless or hostile client might send, each on a connection of its own.
     const std::vector<std::string> requests = {
@@ -225,7 +227,7 @@ TEST_F(GatewayApi, HostileBytesNeverStopTheGateway) {
         "POST /api/v1/column HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: "
         "chunked\r\n\r\nzz\r\n",
         "GET /api/v1/status HTTP/1.1\r\nHost: 127.0.0.1\r\nHost: evil\r\n\r\n",
-        std::string("GET /\0\xff\xfe HTTP/1.1\r\n\r\n", 24),
+        std::string(kBinaryRequest, sizeof kBinaryRequest - 1),
         "GET /api/v1/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",  // then hang up at once
     };
     for (const std::string& request : requests) {
