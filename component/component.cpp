@@ -126,14 +126,15 @@ void Component::log_msg(const char* message, int level) {
         log_server->add_log_msg(buffer);
 }
 
-bool Component::set_iserver(std::unique_ptr<InterfaceServer> server) {
+void Component::set_iserver(std::unique_ptr<InterfaceServer> server) {
     server_ = std::move(server);
-    try {
-        server_->open();
-        return true;
-    } catch (...) {
-        return false;
-    }
+    if (!server_) throw Exception("Component::set_iserver -- no server given");
+    if (server_->open()) return;
+    const std::string why =
+        "Component::set_iserver -- can't serve " + server_->name() + ": " + server_->open_error();
+    server_.reset();
+    log_msg(why, 0);
+    throw Exception(why);
 }
 
 void Component::set_update_rate(double frequency) {

@@ -49,8 +49,10 @@ class Component {
     virtual void log_msg(const std::string& message, int level);
     virtual void log_msg(const char* message, int level);
     virtual bool initialize();
-    // Destroys the server held so far, keeps the new one and opens it. False when opening threw.
-    virtual bool set_iserver(std::unique_ptr<InterfaceServer> server);
+    // Destroys the server held so far, keeps the new one and opens it. A component that cannot
+    // serve must not start: when the server cannot open, the cause is logged and thrown as
+    // Exception (and no server is kept).
+    virtual void set_iserver(std::unique_ptr<InterfaceServer> server);
     virtual void update() = 0;
     // Typed configuration lookups: throw Exception("cfg file missing <key>definition").
     virtual void get_cfg_value(const std::string& key, std::string& out);

@@ -145,7 +145,10 @@ bool replace_file(const std::string& path, const std::string& text) {
         }
     }
     // A directory or device is not a configuration file; a write-protected file stays as it is.
-    if (exists && !S_ISREG(st.st_mode)) return false;
+    if (exists && !S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
     if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return false;
 
     std::string temp_name;
@@ -164,7 +167,9 @@ bool replace_file(const std::string& path, const std::string& text) {
     ok = ::close(fd) == 0 && ok;
     ok = ok && ::rename(temp_name.c_str(), target.c_str()) == 0;
     if (!ok) {
+        const int cause = errno;
         ::unlink(temp_name.c_str());
+        errno = cause;
         return false;
     }
     sync_directory(parent_of(target));
@@ -362,13 +367,19 @@ int ConfigurationFile::load_config() {
 }
 
 int ConfigurationFile::save() {
-    if (file_name_.empty()) return CONFIG_NOT_FOUND;
+    save_error_.clear();
+    if (file_name_.empty()) {
+        save_error_ = "no file name";
+        return CONFIG_NOT_FOUND;
+    }
     std::string text;
     for (const auto& entry : entries_) {
         text += entry.to_text();
         text += '\n';
     }
-    return replace_file(file_name_, text) ? CONFIG_OK : CONFIG_IO_FAILED;
+    if (replace_file(file_name_, text)) return CONFIG_OK;
+    save_error_ = std::strerror(errno);
+    return CONFIG_IO_FAILED;
 }
 
 int ConfigurationFile::save_as(const std::string& path, bool overwrite) {

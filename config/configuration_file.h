@@ -109,6 +109,8 @@ class ConfigurationFile {
     virtual std::string directory() const;
 
     const std::string& file_name() const { return file_name_; }
+    // Why the last save failed, in the system's words ("File too large"); empty after a success.
+    const std::string& save_error() const { return save_error_; }
     // False when the last load stopped silently before the end of its file (at a line that
     // cannot begin an entry): the store then lacks whatever followed. Saving would drop it.
     bool last_load_complete() const { return complete_; }
@@ -126,6 +128,7 @@ class ConfigurationFile {
     std::vector<ConfigValue> entries_;
     bool complete_ = true;
     std::string load_failure_;
+    std::string save_error_;
 };
 
 }  // namespace vantrel

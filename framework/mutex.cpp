@@ -11,12 +11,14 @@ Mutex::Mutex(bool initial_owner) {
     }
 }
 
-Mutex::Mutex(const std::string& name, bool initial_owner) {
+Mutex::Mutex(const std::string& name, bool initial_owner, long open_limit_ms) {
     try {
-        handle_ = std::make_unique<platform::RobustMutex>(name, platform::OpenMode::create_or_open);
+        handle_ = std::make_unique<platform::RobustMutex>(name, platform::OpenMode::create_or_open,
+                                                          open_limit_ms);
         if (initial_owner) handle_->lock();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         handle_.reset();
+        error_ = e.what();
     }
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // Mutex: a recursive lock, private to this process or shared by name with every process of the
 // IPC scope. A lock whose owner ended without releasing it is obtained by the next waiter.
-// Creation failures leave no handle; then every wait and release fails. Nothing is thrown.
+// Creation failures leave no handle (error() says why); then every wait and release fails. Nothing
+// is thrown.
 //
 // Thread safety: all operations may be called from any thread; close() only by the owner of the
 // object, when no other thread uses it.
@@ -17,8 +18,10 @@ class Mutex {
   public:
     // An unnamed mutex, owned at once by the calling thread when `initial_owner` is true.
     explicit Mutex(bool initial_owner = false);
-    // Creates the mutex of that name, or opens it when some process already holds it.
-    Mutex(const std::string& name, bool initial_owner);
+    // Creates the mutex of that name, or opens it when some process already holds it. Opening
+    // waits at most `open_limit_ms` for other processes opening or closing it.
+    Mutex(const std::string& name, bool initial_owner,
+          long open_limit_ms = platform::kDefaultWaitLimitMs);
     virtual ~Mutex();
 
     Mutex(const Mutex&) = delete;
@@ -32,11 +35,14 @@ class Mutex {
     void close();
 
     bool valid() const noexcept { return handle_ != nullptr; }
+    // Why the named mutex could not be created or opened; empty when valid.
+    const std::string& error() const noexcept { return error_; }
     // True when this object created the named mutex rather than opening a live one.
     bool created() const noexcept { return handle_ && handle_->created(); }
 
   private:
     std::unique_ptr<platform::RobustMutex> handle_;
+    std::string error_;
 };
 
 // Holds a Mutex for a scope.

@@ -15,14 +15,18 @@ Semaphore::Semaphore(long initial, long maximum) {
                                                          static_cast<std::uint32_t>(maximum));
 }
 
-Semaphore::Semaphore(const std::string& name, long initial, long maximum) {
-    if (!valid_counts(initial, maximum)) return;
+Semaphore::Semaphore(const std::string& name, long initial, long maximum, long open_limit_ms) {
+    if (!valid_counts(initial, maximum)) {
+        error_ = "invalid counts for " + name;
+        return;
+    }
     try {
         handle_ = std::make_unique<platform::FutexSemaphore>(
             name, static_cast<std::uint32_t>(initial), static_cast<std::uint32_t>(maximum),
-            platform::OpenMode::create_or_open);
-    } catch (const std::exception&) {
+            platform::OpenMode::create_or_open, open_limit_ms);
+    } catch (const std::exception& e) {
         handle_.reset();
+        error_ = e.what();
     }
 }
 

@@ -49,9 +49,10 @@ std::string CallRecord::check(const Operation& op) const {
     if (bytes_.size() < kRecordHeaderSize) return "record shorter than its header";
     if (code() != op.code) return "record is not one of \"" + op.name + "\"";
     const std::size_t expected = op.record_length();
-    // The length field and the bytes we actually hold must both be the layout's: a record that is
-    // shorter would have us read past it, one that is longer has its call id somewhere else.
-    if (length() != expected || bytes_.size() != expected)
+    // The length field must say what we hold, and that must reach the end of the layout: a shorter
+    // record would have us read past it. A longer one holds every argument and the call id at
+    // their fixed offsets; the bytes after them are not ours to read.
+    if (length() != bytes_.size() || bytes_.size() < expected)
         return "record of \"" + op.name + "\" is " + std::to_string(length()) +
                " bytes, its layout " + std::to_string(expected);
     return {};

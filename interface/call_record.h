@@ -7,8 +7,10 @@
 //   .. 4  call id, signed: two-way calls only
 //
 // encode_call builds a record from an Operation and its values; CallRecord decodes one that came
-// out of the queue. Decoding trusts nothing in the bytes: a record whose length does not match its
-// operation's layout exactly is refused as a whole, so no argument is ever read from outside it.
+// out of the queue. Decoding trusts nothing in the bytes: a record shorter than its operation's
+// layout, or whose length field disagrees with its size, is refused as a whole, so no argument is
+// ever read from outside it. A longer record is decoded from the layout's fixed offsets; whatever
+// follows the layout is ignored.
 
 #include <cstddef>
 #include <cstdint>

@@ -37,9 +37,9 @@ void write_fresh_header(void* payload, std::size_t size) {
 
 }  // namespace
 
-CommandQueue::CommandQueue(const std::string& name, std::size_t size)
+CommandQueue::CommandQueue(const std::string& name, std::size_t size, long open_limit_ms)
     // The header is written before any other process can see the segment.
-    : SharedSegment(name, checked_size(name, size), false, write_fresh_header) {
+    : SharedSegment(name, checked_size(name, size), false, write_fresh_header, open_limit_ms) {
     if (this->size() < kMinQueueSize || this->size() > kMaxQueueSize)
         throw Exception("CommandQueue::CommandQueue() -- " + name + " exists with size " +
                         std::to_string(this->size()) + ", which cannot hold a ring");

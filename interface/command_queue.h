@@ -37,9 +37,11 @@ inline constexpr std::size_t kQueueHeaderSize = 16;
 
 class CommandQueue : public SharedSegment {
   public:
-    // The queue `name` of `size` bytes (an existing queue keeps the size it was created with).
-    // Throws Exception when the segment cannot be made or is too small or large for a ring.
-    CommandQueue(const std::string& name, std::size_t size);
+    // The queue `name` of `size` bytes (an existing queue keeps the size it was created with),
+    // opened within `open_limit_ms` (SharedSegment). Throws Exception when the segment cannot be
+    // made or is too small or large for a ring.
+    CommandQueue(const std::string& name, std::size_t size,
+                 long open_limit_ms = platform::kDefaultWaitLimitMs);
 
     // Appends the record whose first two bytes give its length; `record` must hold that many.
     // False when it does not fit or its length field is below 4 or beyond `record`.

@@ -48,22 +48,24 @@ ComponentInterface::~ComponentInterface() {
 
 bool ComponentInterface::open() {
     if (open_) return true;
+    const auto deadline = platform::Deadline::after_ms(open_limit_ms_);
     try {
         // A fresh segment gets its time-out before any other process can read it.
-        properties_ = std::make_unique<SharedSegment>(name_ + "_properties", properties_size(),
-                                                      false, write_fresh_properties);
+        properties_ =
+            std::make_unique<SharedSegment>(name_ + "_properties", properties_size(), false,
+                                            write_fresh_properties, deadline.left_ms());
         if (properties_->size() < kPropertiesHeaderSize)
             throw Exception(name_ + "_properties exists with " +
                             std::to_string(properties_->size()) + " bytes, too small for a header");
-        queue_ = std::make_unique<CommandQueue>(name_ + "_cmdQ", queue_size_);
-        start_signal_ =
-            std::make_unique<Semaphore>(name_ + "_action_start_signal", 0, kStartSignalMaximum);
-        done_signal_ = std::make_unique<Semaphore>(name_ + "_action_done_signal", 0, 1);
-        action_mutex_ = std::make_unique<Mutex>(name_ + "_action_mutex", false);
-        if (!start_signal_->valid() || !done_signal_->valid())
-            throw Exception("can't create or open the signals of " + name_);
-        if (!action_mutex_->valid())
-            throw Exception("can't create or open " + name_ + "_action_mutex");
+        queue_ = std::make_unique<CommandQueue>(name_ + "_cmdQ", queue_size_, deadline.left_ms());
+        start_signal_ = std::make_unique<Semaphore>(name_ + "_action_start_signal", 0,
+                                                    kStartSignalMaximum, deadline.left_ms());
+        if (!start_signal_->valid()) throw Exception(start_signal_->error());
+        done_signal_ =
+            std::make_unique<Semaphore>(name_ + "_action_done_signal", 0, 1, deadline.left_ms());
+        if (!done_signal_->valid()) throw Exception(done_signal_->error());
+        action_mutex_ = std::make_unique<Mutex>(name_ + "_action_mutex", false, deadline.left_ms());
+        if (!action_mutex_->valid()) throw Exception(action_mutex_->error());
     } catch (const std::exception& e) {
         close_objects();
         open_error_ = std::string("ComponentInterface::open() failed: ") + e.what();

@@ -66,11 +66,16 @@ class ComponentInterface {
     ComponentInterface(const ComponentInterface&) = delete;
     ComponentInterface& operator=(const ComponentInterface&) = delete;
 
-    // Creates or opens every object of the interface. True when usable (also when already open).
-    // On failure everything made so far is closed again and open_error() says why.
+    // Creates or opens every object of the interface, waiting at most open_limit() in all for
+    // other processes opening or closing them. True when usable (also when already open). On
+    // failure (an object of another user, a damaged one, a limit reached) everything made so far
+    // is closed again and open_error() says why, naming the object.
     virtual bool open();
     bool is_open() const { return open_; }
     const std::string& open_error() const { return open_error_; }
+    // The limit of open() (and of closing each object), in milliseconds; not below 0.
+    void set_open_limit(long milliseconds) { open_limit_ms_ = milliseconds < 0 ? 0 : milliseconds; }
+    long open_limit() const { return open_limit_ms_; }
     const std::string& name() const { return name_; }
     // True when this object created the properties segment (and so wrote its fresh header).
     bool properties_created() const { return properties_ && properties_->created(); }
@@ -125,6 +130,7 @@ class ComponentInterface {
     std::unique_ptr<Semaphore> done_signal_;
     std::unique_ptr<Mutex> action_mutex_;
     std::size_t queue_size_ = 0;
+    long open_limit_ms_ = platform::kDefaultWaitLimitMs;
     bool open_ = false;
     std::string open_error_;
 };

@@ -71,7 +71,8 @@ class InterfaceServer : public ComponentInterface {
     // The operation entered under the record's code, or nullptr.
     const Operation* operation_of(const CallRecord& record) const;
     // The arguments of `record` laid out as `op` says, or nullopt after reject(): the record's
-    // length differs from the layout, or a result slot of `op` lies outside the mapped properties.
+    // is shorter than the layout (or its length field disagrees with its size), or a result slot of
+    // `op` lies outside the mapped properties. A longer record is served from its fixed offsets.
     std::optional<Arguments> accept(const CallRecord& record, const Operation& op);
     // Completes two-way call `args` of `op` with one value per result slot (a text longer than
     // 4095 characters is cut). Throws Exception when the values do not match the slots.

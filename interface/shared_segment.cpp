@@ -7,18 +7,24 @@
 namespace vantrel {
 
 SharedSegment::SharedSegment(const std::string& name, std::size_t size, bool read_only,
-                             const Initialiser& init)
-    : lock_(name + "mutex", false), name_(name), requested_size_(size), read_only_(read_only) {
-    if (!lock_.valid())
-        throw Exception("SharedSegment::SharedSegment() -- can't create or open the lock of " +
-                        name);
+                             const Initialiser& init, long open_limit_ms)
+    : SharedSegment(name, size, read_only, init, platform::Deadline::after_ms(open_limit_ms)) {}
+
+SharedSegment::SharedSegment(const std::string& name, std::size_t size, bool read_only,
+                             const Initialiser& init, const platform::Deadline& deadline)
+    : lock_(name + "mutex", false, deadline.left_ms()),
+      name_(name),
+      requested_size_(size),
+      read_only_(read_only) {
+    // The platform's errors already name the object's file and the cause: passed on without a
+    // prefix of ours, so that they fit in a log line.
+    if (!lock_.valid()) throw Exception(lock_.error());
     try {
-        mapping_ =
-            std::make_unique<platform::NamedObject>(platform::ObjectKind::shared_memory, name, size,
-                                                    platform::OpenMode::create_or_open, init);
+        mapping_ = std::make_unique<platform::NamedObject>(
+            platform::ObjectKind::shared_memory, name, size, platform::OpenMode::create_or_open,
+            init, deadline.left_ms());
     } catch (const std::exception& e) {
-        throw Exception("SharedSegment::SharedSegment() -- can't create or open " + name + ": " +
-                        e.what());
+        throw Exception(e.what());
     }
     view_ = static_cast<std::uint8_t*>(mapping_->data());
     size_ = mapping_->size();

@@ -27,10 +27,12 @@ class SharedSegment {
     // Runs on a freshly created segment before any other process can see it.
     using Initialiser = platform::NamedObject::Initialiser;
 
-    // Creates or opens the segment `name` and its lock. Throws Exception when either can be
-    // neither created nor opened.
+    // Creates or opens the segment `name` and its lock, waiting at most `open_limit_ms` in all
+    // for other processes opening or closing them. Throws Exception, with the cause, when either
+    // can be neither created nor opened (one that another user made is refused: NamedObject).
     SharedSegment(const std::string& name, std::size_t size, bool read_only,
-                  const Initialiser& init = nullptr);
+                  const Initialiser& init = nullptr,
+                  long open_limit_ms = platform::kDefaultWaitLimitMs);
     virtual ~SharedSegment();
 
     SharedSegment(const SharedSegment&) = delete;
@@ -66,6 +68,8 @@ class SharedSegment {
     std::uint8_t* view() const { return view_; }
 
   private:
+    SharedSegment(const std::string& name, std::size_t size, bool read_only,
+                  const Initialiser& init, const platform::Deadline& deadline);
     std::atomic_ref<std::int32_t> field(std::size_t offset) const;
 
     Mutex lock_;

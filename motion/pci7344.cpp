@@ -158,21 +158,30 @@ void Pci7344::flush_rdb() {
 }
 
 void Pci7344::read_pos_rtn(std::uint8_t axis, std::int32_t& position) {
-    std::int32_t status = 0;
-    std::string message;
-    {
-        MutexLock held(*this);
-        status = lib().flex_read_pos_rtn(board(), axis, &position);
-        if (status != 0 && status != FLEX_READ_BUFFER_NOT_EMPTY)
-            message = "Pci7344::read_pos_rtn -- " + describe(status);
+    // Data that an earlier read left behind (-70025) is flushed and the position read again, a few
+    // times. A read that never comes fresh is a board error like any other: no caller ever gets a
+    // position that was not read.
+    constexpr int kReads = 3;
+    for (int read = 1;; ++read) {
+        std::int32_t fresh = 0;
+        std::int32_t status = 0;
+        std::string message;
+        {
+            MutexLock held(*this);
+            status = lib().flex_read_pos_rtn(board(), axis, &fresh);
+            if (status != 0 && (status != FLEX_READ_BUFFER_NOT_EMPTY || read == kReads))
+                message = "Pci7344::read_pos_rtn -- " + describe(status);
+        }
+        if (status == 0) {
+            position = fresh;
+            return;
+        }
+        if (status == FLEX_READ_BUFFER_NOT_EMPTY) {
+            MutexLock held(*this);
+            flush_rdb();
+        }
+        if (!message.empty()) throw Pci7344_Exception(std::move(message), status);
     }
-    if (status == FLEX_READ_BUFFER_NOT_EMPTY) {
-        // Not an error of this read: clear what an earlier read left and carry on.
-        MutexLock held(*this);
-        flush_rdb();
-        return;
-    }
-    if (status != 0) throw Pci7344_Exception(std::move(message), status);
 }
 
 }  // namespace vantrel

@@ -60,7 +60,8 @@ class Pci7344 : public Mutex {
     void read_var_rtn(std::uint8_t variable, std::int32_t& value);
     void flush_rdb();
     // A read that finds data of an earlier read waiting (status -70025) flushes the read buffer
-    // and returns without an error, leaving `position` as it was.
+    // and reads again, up to three reads; when none is fresh it throws with status -70025.
+    // `position` changes only when a read succeeds.
     void read_pos_rtn(std::uint8_t axis, std::int32_t& position);
 
   private:

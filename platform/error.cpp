@@ -12,8 +12,14 @@ const char* to_string(PlatformErrc code) {
             return "not found";
         case PlatformErrc::open_failed:
             return "open failed";
+        case PlatformErrc::untrusted:
+            return "untrusted object";
+        case PlatformErrc::invalid_object:
+            return "invalid object";
         case PlatformErrc::lock_failed:
             return "lock failed";
+        case PlatformErrc::timed_out:
+            return "timed out";
         case PlatformErrc::resize_failed:
             return "resize failed";
         case PlatformErrc::map_failed:

@@ -8,14 +8,17 @@
 namespace vantrel::platform {
 
 enum class PlatformErrc {
-    invalid_name,   // a name or scope the object namespace cannot hold
-    not_found,      // open_existing on an object that no live process holds
-    open_failed,    // the backing file could not be opened or created
-    lock_failed,    // the holder lock of an object could not be taken
-    resize_failed,  // the object could not be sized
-    map_failed,     // the object could not be mapped
-    init_failed,    // a mutex or semaphore could not be initialised inside the object
-    thread_failed,  // a thread could not be created or signalled
+    invalid_name,    // a name or scope the object namespace cannot hold
+    not_found,       // open_existing on an object that no live process holds
+    open_failed,     // the backing file could not be opened or created
+    untrusted,       // the backing file is not a private regular file of this user: refused
+    invalid_object,  // the backing file's header or size is not a valid object's: refused
+    lock_failed,     // the holder lock of an object could not be taken
+    timed_out,       // another process held a lock of the object longer than the wait's limit
+    resize_failed,   // the object could not be sized
+    map_failed,      // the object could not be mapped
+    init_failed,     // a mutex or semaphore could not be initialised inside the object
+    thread_failed,   // a thread could not be created or signalled
 };
 
 const char* to_string(PlatformErrc code);

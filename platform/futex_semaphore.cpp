@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <ctime>
 
+#include "platform/deadline.h"
 #include "platform/error.h"
 
 namespace vantrel::platform {
@@ -23,12 +24,6 @@ long futex(std::uint32_t* addr, int op, std::uint32_t value, const struct timesp
     return ::syscall(SYS_futex, addr, op, value, timeout, nullptr, 0);
 }
 
-std::int64_t monotonic_ns() {
-    struct timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
 }  // namespace
 
 FutexSemaphore::FutexSemaphore(std::uint32_t initial, std::uint32_t maximum)
@@ -40,37 +35,36 @@ FutexSemaphore::FutexSemaphore(std::uint32_t initial, std::uint32_t maximum)
 }
 
 FutexSemaphore::FutexSemaphore(std::string_view name, std::uint32_t initial, std::uint32_t maximum,
-                               OpenMode mode)
-    : object_(std::make_unique<NamedObject>(ObjectKind::semaphore, name, sizeof(SemaphoreState),
-                                            mode,
-                                            [&](void* payload, std::size_t) {
-                                                auto* s = static_cast<SemaphoreState*>(payload);
-                                                s->count.store(initial);
-                                                s->maximum = maximum;
-                                            })),
+                               OpenMode mode, long wait_limit_ms)
+    : object_(std::make_unique<NamedObject>(
+          ObjectKind::semaphore, name, sizeof(SemaphoreState), mode,
+          [&](void* payload, std::size_t) {
+              auto* s = static_cast<SemaphoreState*>(payload);
+              s->count.store(initial);
+              s->maximum = maximum;
+          },
+          wait_limit_ms)),
       shared_(true) {
     if (object_->size() < sizeof(SemaphoreState))
-        throw_error(PlatformErrc::open_failed, object_->path() + " is too small for a semaphore",
+        throw_error(PlatformErrc::invalid_object, object_->path() + " is too small for a semaphore",
                     0);
     state_ = static_cast<SemaphoreState*>(object_->data());
 }
 
 bool FutexSemaphore::wait(long milliseconds) {
     const int op = shared_ ? FUTEX_WAIT : FUTEX_WAIT_PRIVATE;
-    const std::int64_t deadline = milliseconds < 0 ? 0 : monotonic_ns() + milliseconds * 1000000LL;
+    const Deadline deadline = Deadline::after_ms(milliseconds);
     for (;;) {
         std::uint32_t c = state_->count.load();
         while (c > 0) {
             if (state_->count.compare_exchange_weak(c, c - 1)) return true;
         }
-        struct timespec rel {};
+        struct timespec left {};
         const struct timespec* timeout = nullptr;
-        if (milliseconds >= 0) {
-            const std::int64_t left = deadline - monotonic_ns();
-            if (left <= 0) return false;
-            rel.tv_sec = left / 1000000000;
-            rel.tv_nsec = left % 1000000000;
-            timeout = &rel;
+        if (!deadline.unlimited()) {
+            if (deadline.passed()) return false;
+            left = deadline.left();
+            timeout = &left;
         }
         state_->waiters.fetch_add(1);
         // Sleeps only while the count is still 0; a release in between makes it return at once.

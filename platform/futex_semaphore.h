@@ -25,8 +25,10 @@ class FutexSemaphore {
     // A semaphore for threads of this process only.
     FutexSemaphore(std::uint32_t initial, std::uint32_t maximum);
     // The semaphore `name` shared by the scope; initial and maximum apply only when it is created.
+    // `wait_limit_ms` bounds the waits of opening and closing it (NamedObject). Throws
+    // PlatformError.
     FutexSemaphore(std::string_view name, std::uint32_t initial, std::uint32_t maximum,
-                   OpenMode mode);
+                   OpenMode mode, long wait_limit_ms = kDefaultWaitLimitMs);
 
     FutexSemaphore(const FutexSemaphore&) = delete;
     FutexSemaphore& operator=(const FutexSemaphore&) = delete;

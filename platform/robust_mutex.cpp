@@ -3,20 +3,40 @@
 #include <cerrno>
 #include <ctime>
 
+#include "platform/deadline.h"
 #include "platform/error.h"
 
 namespace vantrel::platform {
 namespace {
 
+// The attributes of one mutex. A mutex that is not robust, recursive and (for a named one) shared
+// fails in ways that show only much later, so every attribute call is checked.
+class MutexAttributes {
+  public:
+    MutexAttributes() { check(pthread_mutexattr_init(&attr_), "mutex attributes"); }
+    ~MutexAttributes() { pthread_mutexattr_destroy(&attr_); }
+    MutexAttributes(const MutexAttributes&) = delete;
+    MutexAttributes& operator=(const MutexAttributes&) = delete;
+
+    pthread_mutexattr_t* get() { return &attr_; }
+    static void check(int rc, const char* what) {
+        if (rc != 0) throw_error(PlatformErrc::init_failed, what, rc);
+    }
+
+  private:
+    pthread_mutexattr_t attr_;
+};
+
 void init_mutex(pthread_mutex_t* mutex, bool shared) {
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-    pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
-    if (shared) pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
-    const int rc = pthread_mutex_init(mutex, &attr);
-    pthread_mutexattr_destroy(&attr);
-    if (rc != 0) throw_error(PlatformErrc::init_failed, "mutex", rc);
+    MutexAttributes attr;
+    MutexAttributes::check(pthread_mutexattr_settype(attr.get(), PTHREAD_MUTEX_RECURSIVE),
+                           "recursive mutex type");
+    MutexAttributes::check(pthread_mutexattr_setrobust(attr.get(), PTHREAD_MUTEX_ROBUST),
+                           "robust mutex");
+    if (shared)
+        MutexAttributes::check(pthread_mutexattr_setpshared(attr.get(), PTHREAD_PROCESS_SHARED),
+                               "mutex shared between processes");
+    MutexAttributes::check(pthread_mutex_init(mutex, attr.get()), "mutex");
 }
 
 }  // namespace
@@ -26,13 +46,15 @@ RobustMutex::RobustMutex() : local_(std::make_unique<pthread_mutex_t>()) {
     init_mutex(mutex_, false);
 }
 
-RobustMutex::RobustMutex(std::string_view name, OpenMode mode)
+RobustMutex::RobustMutex(std::string_view name, OpenMode mode, long wait_limit_ms)
     : object_(std::make_unique<NamedObject>(
-          ObjectKind::mutex, name, sizeof(pthread_mutex_t), mode, [](void* payload, std::size_t) {
+          ObjectKind::mutex, name, sizeof(pthread_mutex_t), mode,
+          [](void* payload, std::size_t) {
               init_mutex(static_cast<pthread_mutex_t*>(payload), true);
-          })) {
+          },
+          wait_limit_ms)) {
     if (object_->size() < sizeof(pthread_mutex_t))
-        throw_error(PlatformErrc::open_failed, object_->path() + " is too small for a mutex", 0);
+        throw_error(PlatformErrc::invalid_object, object_->path() + " is too small for a mutex", 0);
     mutex_ = static_cast<pthread_mutex_t*>(object_->data());
 }
 
@@ -69,29 +91,19 @@ bool RobustMutex::try_lock(long milliseconds) {
     // ThreadSanitizer intercepts neither pthread_mutex_clocklock nor a timed lock from an owner
     // that died, and then reports the unlock of a lock it never saw taken. Under it, poll the
     // intercepted trylock instead.
-    struct timespec now {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const long long end = now.tv_sec * 1000000000LL + now.tv_nsec + milliseconds * 1000000LL;
+    const Deadline deadline = Deadline::after_ms(milliseconds);
     for (;;) {
         const int rc = pthread_mutex_trylock(mutex_);
         if (rc != EBUSY) return finish_lock(rc);
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        if (now.tv_sec * 1000000000LL + now.tv_nsec >= end) return false;
+        if (deadline.passed()) return false;
         struct timespec pause {
             0, 200000
         };
         nanosleep(&pause, nullptr);
     }
 #endif
-    struct timespec deadline {};
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += milliseconds / 1000;
-    deadline.tv_nsec += (milliseconds % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
-    }
-    return finish_lock(pthread_mutex_clocklock(mutex_, CLOCK_MONOTONIC, &deadline));
+    const struct timespec at = Deadline::after_ms(milliseconds).at();
+    return finish_lock(pthread_mutex_clocklock(mutex_, CLOCK_MONOTONIC, &at));
 }
 
 bool RobustMutex::unlock() {

@@ -19,8 +19,10 @@ class RobustMutex {
   public:
     // A mutex for threads of this process only.
     RobustMutex();
-    // The mutex `name` shared by every process of the scope (created or opened as `mode` says).
-    RobustMutex(std::string_view name, OpenMode mode);
+    // The mutex `name` shared by every process of the scope (created or opened as `mode` says);
+    // `wait_limit_ms` bounds the waits of opening and closing it (NamedObject). Throws
+    // PlatformError.
+    RobustMutex(std::string_view name, OpenMode mode, long wait_limit_ms = kDefaultWaitLimitMs);
     ~RobustMutex();
 
     RobustMutex(const RobustMutex&) = delete;

@@ -1,5 +1,14 @@
 #include "selector/column_stats.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
 #include "platform/exception.h"
 
 namespace vantrel {
@@ -15,6 +24,59 @@ std::string missing(const std::string& key) {
     return "persistent data file missing " + key + " definition";
 }
 
+bool present(const ConfigurationFile& store, const std::string& key) {
+    const auto& entries = store.entries();
+    return std::any_of(entries.begin(), entries.end(),
+                       [&](const ConfigValue& entry) { return entry.name() == key; });
+}
+
+std::string errno_text() {
+    return std::strerror(errno);
+}
+
+// Copies the file at `path` byte for byte to a new file beside it named after the date and time
+// (never over an existing one, with the original's permission bits). Empty on success, else why.
+std::string copy_aside(const std::string& path, std::string& copy) {
+    const int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return path + ": " + errno_text();
+    std::string text;
+    struct stat st {};
+    bool ok = ::fstat(in, &st) == 0;
+    char buffer[1 << 16];
+    for (ssize_t n; ok && (n = ::read(in, buffer, sizeof buffer)) != 0;) {
+        if (n > 0)
+            text.append(buffer, static_cast<std::size_t>(n));
+        else
+            ok = errno == EINTR;
+    }
+    ::close(in);
+    if (!ok) return path + ": " + errno_text();
+
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", ::localtime_r(&now, &local));
+    int out = -1;
+    for (int n = 1; out < 0 && n <= 100; ++n) {
+        copy = path + ".unread-" + stamp + (n > 1 ? "-" + std::to_string(n) : "");
+        out = ::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0666);
+        if (out < 0 && errno != EEXIST) break;
+    }
+    if (out < 0) return copy + ": " + errno_text();
+    for (std::size_t done = 0; ok && done < text.size();) {
+        const ssize_t n = ::write(out, text.data() + done, text.size() - done);
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else
+            ok = n < 0 && errno == EINTR;
+    }
+    ok = ok && ::fsync(out) == 0;
+    std::string error = ok ? "" : copy + ": " + errno_text();
+    if (::close(out) != 0 && ok) error = copy + ": " + errno_text();
+    if (!error.empty()) ::unlink(copy.c_str());
+    return error;
+}
+
 }  // namespace
 
 ColumnStats::ColumnStats(VantrelParams& params, Log log) : params_(params), log_(std::move(log)) {}
@@ -25,24 +87,31 @@ void ColumnStats::open() {
     try {
         result = store_.load_config(path);
     } catch (const std::exception& e) {
-        load_failed_ = true;
+        refusal_ = store_.file_name() + " failed to load";
         log_("persistent data in " + path + " failed to load; it is kept as it is and not written");
         throw Exception(e.what());
     }
     if (result == CONFIG_NOT_FOUND) {
-        load_failed_ = false;
+        refusal_.clear();
         store_.save_as(path, true);
         log_("Creating stats file " + path);
         write();
     } else if (result != CONFIG_OK) {
-        load_failed_ = true;
+        refusal_ = path + " failed to load";
         throw Exception("can't read persistent data file " + path);
     } else if (!store_.last_load_complete()) {
         // The reader stopped at a line it could not take: what follows it is not in the store.
-        load_failed_ = true;
-        throw Exception("persistent data file " + path + " could not be read to its end");
+        // With every column read, the statistics go on from a copy of the whole original.
+        if (!holds_every_column() || !keep_original(store_.file_name())) {
+            refusal_ = store_.file_name() + " failed to load";
+            throw Exception("persistent data file " + path + " could not be read to its end");
+        }
+        refusal_.clear();
+        read();
+        write();
+        return;
     }
-    load_failed_ = false;
+    refusal_.clear();
     read();
 }
 
@@ -50,24 +119,51 @@ void ColumnStats::read() {
     // Every entry that is there is taken, also after a missing one: the next write puts the
     // settings back into the file, and a column left unread would overwrite what the file holds.
     std::string first_missing;
+    const auto note = [&](const std::string& key) {
+        if (first_missing.empty()) first_missing = key;
+        // Under its name but of another type: a write would add a second entry, never read.
+        if (refusal_.empty() && present(store_, key))
+            refusal_ = store_.file_name() + " holds " + key + " of another type";
+    };
     for (int i = 1; i <= params_.capacity(); ++i) {
         std::string type;
         if (store_.get(type_key(i), type))
             params_.set_column_type(i, type);
-        else if (first_missing.empty())
-            first_missing = type_key(i);
+        else
+            note(type_key(i));
         std::int32_t count = 0;
         if (store_.get(count_key(i), count))
             params_.set_sample_count(i, count);
-        else if (first_missing.empty())
-            first_missing = count_key(i);
+        else
+            note(count_key(i));
     }
     if (!first_missing.empty()) throw Exception(missing(first_missing));
 }
 
+bool ColumnStats::holds_every_column() {
+    std::string type;
+    std::int32_t count = 0;
+    for (int i = 1; i <= params_.capacity(); ++i)
+        if (!store_.get(type_key(i), type) || !store_.get(count_key(i), count)) return false;
+    return true;
+}
+
+bool ColumnStats::keep_original(const std::string& path) {
+    std::string kept;
+    std::string error = copy_aside(path, kept);
+    if (!error.empty()) {
+        log_("persistent data file " + path +
+             " was not read to its end and could not be kept: " + error);
+        return false;
+    }
+    log_("persistent data file " + path + " was not read to its end; the original is kept as " +
+         kept);
+    return true;
+}
+
 void ColumnStats::write() {
-    if (load_failed_) {
-        log_("persistent data not written: " + store_.file_name() + " failed to load");
+    if (!refusal_.empty()) {
+        log_("persistent data not written: " + refusal_);
         return;
     }
     for (int i = 1; i <= params_.capacity(); ++i) {
@@ -80,7 +176,9 @@ void ColumnStats::write() {
             log_(missing(count_key(i)));
         }
     }
-    store_.save();
+    // A failed write (a full disk) keeps the old file whole; the next write tries again.
+    if (store_.save() != CONFIG_OK)
+        log_("persistent data not written: " + store_.file_name() + ": " + store_.save_error());
 }
 
 }  // namespace vantrel

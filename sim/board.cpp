@@ -75,6 +75,14 @@ void BoardHandle::place_axis(int axis, double place) {
         a.velocity_now = 0;
         a.motion = Motion::idle;
         a.profile = plan_rest(now, place);
+        a.travel_low = a.travel_high = place;
+    });
+}
+
+void BoardHandle::reset_travel(int axis) {
+    modify([&](BoardState& s, std::int64_t) {
+        AxisState& a = axis_of(s, axis);
+        a.travel_low = a.travel_high = a.position;
     });
 }
 

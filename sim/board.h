@@ -42,8 +42,11 @@ class BoardHandle {
     // counts; the position counter reads them until reset_pos shifts it.
     void set_reference_position(int axis, double place);
     void set_counts_per_revolution(int axis, std::int32_t counts);
-    // Puts the axis at rest at `place`, as if moved by hand.
+    // Puts the axis at rest at `place`, as if moved by hand (its travel record starts there).
     void place_axis(int axis, double place);
+    // Starts the record of the places the axis passes through (travel_low, travel_high) afresh
+    // at its present place.
+    void reset_travel(int axis);
 
     // Variable 0..127 (std::invalid_argument otherwise), as flex_load_var would, without the
     // faults a library call meets.

@@ -1,5 +1,6 @@
 #include "sim/board_state.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -46,6 +47,9 @@ bool parse_function(const char* text, Function& function) {
 
 void advance(AxisState& axis, std::int64_t now_ns) {
     if (axis.motion == Motion::idle || axis.stalled) return;
+    const Span passed = span(axis.profile, now_ns);
+    axis.travel_low = std::min(axis.travel_low, passed.low);
+    axis.travel_high = std::max(axis.travel_high, passed.high);
     const Sample s = sample(axis.profile, now_ns);
     axis.position = s.position;
     axis.velocity_now = s.velocity;

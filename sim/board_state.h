@@ -59,6 +59,10 @@ struct AxisState {
     Profile profile;
     bool killed;
     bool reference_found;
+    // The lowest and highest places the axis passed through since the board was made, the axis
+    // was placed by hand, or the record was reset.
+    double travel_low;
+    double travel_high;
     // Configuration: where the reference switch is (physical place), and for a rotary axis the
     // counts of one revolution (0: a linear axis), after which the switch comes round again.
     double reference_position;

@@ -1,5 +1,6 @@
 #include "sim/profile.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace vantrel::sim {
@@ -102,6 +103,35 @@ Sample sample(const Profile& profile, std::int64_t now_ns) {
         t -= phase.duration_s;
     }
     return {profile.end_position, 0.0, true};
+}
+
+Span span(const Profile& profile, std::int64_t now_ns) {
+    double t = static_cast<double>(now_ns - profile.start_ns) / 1e9;
+    if (t < 0) t = 0;
+    double position = profile.start_position;
+    double velocity = profile.start_velocity;
+    Span s{position, position};
+    const auto take = [&s](double place) {
+        s.low = std::min(s.low, place);
+        s.high = std::max(s.high, place);
+    };
+    for (int i = 0; i < profile.phase_count; ++i) {
+        const Phase& phase = profile.phases[i];
+        const double dt = t < phase.duration_s ? t : phase.duration_s;
+        // A phase that turns the axis round reaches its furthest place inside the phase.
+        if (phase.acceleration != 0) {
+            const double turn = -velocity / phase.acceleration;
+            if (turn > 0 && turn < dt)
+                take(position + velocity * turn + 0.5 * phase.acceleration * turn * turn);
+        }
+        position += velocity * dt + 0.5 * phase.acceleration * dt * dt;
+        velocity += phase.acceleration * dt;
+        take(position);
+        if (t < phase.duration_s) return s;
+        t -= phase.duration_s;
+    }
+    take(profile.end_position);
+    return s;
 }
 
 double duration_s(const Profile& profile) {

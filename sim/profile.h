@@ -44,6 +44,13 @@ Profile plan_rest(std::int64_t now_ns, double position);
 // Where the axis is at `now_ns` (never before the start of the profile).
 Sample sample(const Profile& profile, std::int64_t now_ns);
 
+// The lowest and highest places of the profile from its start up to `now_ns`.
+struct Span {
+    double low;
+    double high;
+};
+Span span(const Profile& profile, std::int64_t now_ns);
+
 // Seconds from the start of the profile to its end.
 double duration_s(const Profile& profile);
 

@@ -42,9 +42,11 @@ class SipperIFS : public ComponentIFS {
     void dispatch(const CallRecord& record) override {
         const auto code = record.code();
         if (code == ops_.get_inhibit_state.code) {
-            if (const auto args = accept(record, ops_.get_inhibit_state))
+            if (const auto args = accept(record, ops_.get_inhibit_state)) {
+                sipper_->polled();
                 complete(ops_.get_inhibit_state, *args,
                          {static_cast<std::int32_t>(sipper_->inhibit_state())});
+            }
         } else if (code == ops_.emergency.code) {
             if (accept(record, ops_.emergency)) sipper_->set_inhibit_state(1);
         } else if (code == ops_.reset_error_state.code) {

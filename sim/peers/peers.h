@@ -13,7 +13,9 @@
 //
 // Thread safety: like every component, all of it runs on the process's main thread.
 
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "component/component.h"
@@ -40,9 +42,23 @@ class Sipper : public Component {
     void update() override {}
     int inhibit_state() const { return inhibit_; }
     void set_inhibit_state(int state);
+    // Runs `hook` on the serving thread at each "get_inhibit_state" before it is answered, so that
+    // an in-process test can act (trip the switch, inject a fault) at a known step of its caller.
+    // Setting the hook waits for a running one to end; what the hook did is then seen by the
+    // thread that set it.
+    void on_poll(std::function<void()> hook) {
+        std::lock_guard<std::mutex> hold(hook_lock_);
+        poll_hook_ = std::move(hook);
+    }
+    void polled() {
+        std::lock_guard<std::mutex> hold(hook_lock_);
+        if (poll_hook_) poll_hook_();
+    }
 
   private:
     int inhibit_ = 0;
+    std::mutex hook_lock_;
+    std::function<void()> poll_hook_;
 };
 
 class LogServer : public Component {

@@ -1,6 +1,7 @@
 // Client and server of one process (the server on a thread of its own): every value type through
-// its result slot, text results at and beyond the slot size, records the server must refuse, a
-// properties segment smaller than the class needs, and an interface that cannot be opened.
+// its result slot, text results at and beyond the slot size, records the server must refuse (and a
+// longer one it serves), a properties segment smaller than the class needs, and an interface that
+// cannot be opened.
 #include "interface/interface_server.h"
 
 #include <gtest/gtest.h>
@@ -110,14 +111,17 @@ TEST_F(InterfaceServerTest, MalformedAndUnknownRecordsAreRefusedAndServingGoesOn
     RecordBytes short_add(add.begin(), add.begin() + 8);
     short_add[0] = 8;  // an "add" without its second argument and call id
     push_raw(short_add);
-    RecordBytes long_add = add;
-    long_add.resize(20);
+    push_raw(RecordBytes{4, 0, 0x39, 0x30});  // code 12345: nobody knows it
+    RecordBytes long_add = add;               // longer than its layout: served all the same
+    long_add.resize(20, 0xEE);
     long_add[0] = 20;
     push_raw(long_add);
-    push_raw(RecordBytes{4, 0, 0x39, 0x30});  // code 12345: nobody knows it
     for (int i = 0; i < 3; ++i) server_.service();
-    EXPECT_EQ(server_.rejected_records(), 3u);
-    EXPECT_EQ(client_.completed_call_id(), 0);  // none of them completed
+    EXPECT_EQ(server_.rejected_records(), 2u);
+    EXPECT_EQ(client_.completed_call_id(), 12345);  // only the longer one completed
+    const auto sum_slot = client_.read_slot(client_.ops().add.results[0]);
+    ASSERT_TRUE(sum_slot);
+    EXPECT_EQ(std::get<std::int32_t>(*sum_slot), 3);
 
     ServingThread serving(server_);
     client_.set_call_timeout(200);

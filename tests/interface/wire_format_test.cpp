@@ -99,7 +99,7 @@ TEST(WireFormat, ValuesOfTheWrongTypeOrCountAreAFaultOfTheCaller) {
     EXPECT_THROW(encode_call(l.one_int, {}, 1), Exception);
 }
 
-TEST(WireFormat, DecodingRefusesRecordsThatDoNotMatchTheLayoutExactly) {
+TEST(WireFormat, DecodingRefusesRecordsShorterThanTheLayoutAndReadsLongerOnesAtItsOffsets) {
     Layouts l;
     const Value args[] = {std::string("x"), std::int32_t{4}};
     const RecordBytes good = encode_call(l.one_way_text_int, args);
@@ -114,10 +114,14 @@ TEST(WireFormat, DecodingRefusesRecordsThatDoNotMatchTheLayoutExactly) {
     truncated[1] = 0;  // length field agrees, but the layout needs 4104
     EXPECT_FALSE(CallRecord(truncated).decode(l.one_way_text_int));
     RecordBytes longer = good;
-    longer.resize(4108);
+    longer.resize(4108, 'z');
+    EXPECT_FALSE(CallRecord(longer).decode(l.one_way_text_int));  // length field says 4104
     longer[0] = 4108 & 0xFF;
     longer[1] = 4108 >> 8;
-    EXPECT_FALSE(CallRecord(longer).decode(l.one_way_text_int));
+    const auto extended = CallRecord(longer).decode(l.one_way_text_int);
+    ASSERT_TRUE(extended);
+    EXPECT_EQ(extended->text(0), "x");
+    EXPECT_EQ(extended->integer(1), 4);
     EXPECT_FALSE(CallRecord(good).decode(l.reals));  // another code
     EXPECT_FALSE(CallRecord(RecordBytes{4, 0}).decode(l.no_args));
     EXPECT_EQ(CallRecord(RecordBytes{4}).code(), 0);

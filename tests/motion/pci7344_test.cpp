@@ -157,24 +157,37 @@ TEST_F(Pci7344Test, OperationsReachTheBoardAndFillTheirOutputs) {
     EXPECT_EQ(axis.scurve_time, 10);
 }
 
-TEST_F(Pci7344Test, ReadBufferNotEmptyIsFlushedAndNotReported) {
+TEST_F(Pci7344Test, ReadBufferNotEmptyIsFlushedAndReadAgainButNeverMadeUp) {
     board_.place_axis(4, 640);
+    const auto flushes = [&] {
+        return board_.snapshot().calls[static_cast<int>(Function::flush_rdb)];
+    };
+    // Stale data, from the buffer or met once from whatever cause: flushed, and the fresh read.
     board_.set_read_buffer_stale(true);
     std::int32_t position = -1;
-    EXPECT_NO_THROW(pci_.read_pos_rtn(4, position));
-    EXPECT_EQ(position, -1);  // left as the library left it
-    const auto s = board_.snapshot();
-    EXPECT_EQ(s.calls[static_cast<int>(Function::flush_rdb)], 1u);
-    EXPECT_FALSE(s.read_buffer_stale);
     pci_.read_pos_rtn(4, position);
     EXPECT_EQ(position, 640);
+    EXPECT_EQ(flushes(), 1u);
+    board_.fail_calls(Function::read_pos_rtn, 2, FLEX_READ_BUFFER_NOT_EMPTY);
+    position = -1;
+    pci_.read_pos_rtn(4, position);
+    EXPECT_EQ(position, 640);
+    EXPECT_EQ(flushes(), 3u);
 
-    // The same status met once, from whatever cause.
-    board_.fail_calls(Function::read_pos_rtn, 1, FLEX_READ_BUFFER_NOT_EMPTY);
-    EXPECT_NO_THROW(pci_.read_pos_rtn(4, position));
-    EXPECT_EQ(board_.snapshot().calls[static_cast<int>(Function::flush_rdb)], 2u);
+    // Never fresh: a board error with its status, and the output untouched.
+    board_.fail_calls(Function::read_pos_rtn, 3, FLEX_READ_BUFFER_NOT_EMPTY);
+    position = -1;
+    try {
+        pci_.read_pos_rtn(4, position);
+        FAIL() << "no exception";
+    } catch (const Pci7344_Exception& e) {
+        EXPECT_EQ(e.status(), FLEX_READ_BUFFER_NOT_EMPTY);
+        EXPECT_EQ(e.message(),
+                  "Pci7344::read_pos_rtn -- " + library_text(FLEX_READ_BUFFER_NOT_EMPTY));
+    }
+    EXPECT_EQ(position, -1);
 
-    // A flush that fails is a failure, not a success.
+    // A flush that fails is a failure, not a success; any other status is thrown at once.
     board_.set_read_buffer_stale(true);
     board_.fail_calls(Function::flush_rdb, 1, FLEX_BOARD_ACCESS_FAILED);
     try {
@@ -183,10 +196,10 @@ TEST_F(Pci7344Test, ReadBufferNotEmptyIsFlushedAndNotReported) {
     } catch (const Pci7344_Exception& e) {
         EXPECT_EQ(e.message(), "Pci7344::flush_rdb -- " + library_text(FLEX_BOARD_ACCESS_FAILED));
     }
-    // Any other status is thrown.
     board_.set_read_buffer_stale(false);
     board_.fail_calls(Function::read_pos_rtn, 1, -70024);
     EXPECT_THROW(pci_.read_pos_rtn(4, position), Pci7344_Exception);
+    EXPECT_EQ(position, -1);
 }
 
 TEST_F(Pci7344Test, LowEightBitsOfTheIdentifierAddressTheBoard) {

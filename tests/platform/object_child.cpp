@@ -7,7 +7,9 @@
 //   object_child trylock NAME MS           report "obtained" or "timeout", hold
 //   object_child release NAME INIT MAX     release the semaphore once, report "ok" or "full"
 //   object_child wait NAME MS              wait on the semaphore, report "taken" or "timeout"
+//   object_child gate PATH                 hold the gate lock byte of the file PATH, report "held"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -69,6 +71,16 @@ int main(int argc, char** argv) {
         } else if (cmd == "wait" && argc == 4) {
             FutexSemaphore sem(name, 0, 1, OpenMode::create_or_open);
             say(sem.wait(std::atol(argv[3])) ? "taken" : "timeout");
+            hold_until_stdin_closes();
+        } else if (cmd == "gate") {
+            // As a stuck peer or a hostile user would: the lock taken, never given back.
+            const int fd = ::open(name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK);
+            struct flock fl {};
+            fl.l_type = F_WRLCK;
+            fl.l_whence = SEEK_SET;
+            fl.l_start = kGateLockByte;
+            fl.l_len = 1;
+            say(fd >= 0 && ::fcntl(fd, F_OFD_SETLK, &fl) == 0 ? "held" : "not held");
             hold_until_stdin_closes();
         } else {
             return 2;

@@ -2,8 +2,12 @@
 #include "selector/column_stats.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -174,6 +178,87 @@ TEST_F(ColumnStatsTest, AFileWhoseReadingStopsEarlyIsNeverWrittenBack) {
     params_.set_sample_count(1, 99);
     stats_.write();
     EXPECT_EQ(slurp(path_), text);
+}
+
+TEST_F(ColumnStatsTest, AFileReadToAStrayLineAfterEveryColumnIsKeptAsItWasThenWrittenWhole) {
+    const std::string text = full_file(6) + ";\nNOTE = \"after the stray line\";\n";
+    write_file(text);
+    stats_.open();
+    EXPECT_EQ(params_.sample_count(6), 60);
+    std::vector<std::string> kept;
+    for (const auto& entry : fs::directory_iterator(dir_ + "/stats"))
+        if (entry.path().filename().string().rfind("columns.dat.unread-", 0) == 0)
+            kept.push_back(entry.path().string());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(slurp(kept[0]), text);
+    EXPECT_NE(std::find(log_.begin(), log_.end(),
+                        "persistent data file " + path_ +
+                            " was not read to its end; the original is kept as " + kept[0]),
+              log_.end());
+    ConfigurationFile check;
+    ASSERT_EQ(check.load_config(path_), 0);
+    EXPECT_TRUE(check.last_load_complete());
+    EXPECT_EQ(check.entries().size(), 12u);
+}
+
+TEST_F(ColumnStatsTest, AnEntryOfAnotherTypeStopsEveryWriteAMissingOneIsAddedOnce) {
+    std::string real_count = full_file(6);
+    real_count.replace(real_count.find("COL5COUNT = 50"), 14, "COL5COUNT = 50.0");
+    const struct {
+        const char* what;
+        std::string text;
+        int capacity;
+        bool written;
+    } cases[] = {{"a count as a real", real_count, 6, false},
+                 {"six columns on a twelve-column rotor", full_file(6), 12, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        write_file(c.text);
+        params_.set_capacity(c.capacity);
+        log_.clear();
+        EXPECT_THROW(stats_.open(), Exception);
+        stats_.write();
+        stats_.write();
+        if (!c.written) {
+            EXPECT_EQ(slurp(path_), c.text);
+            EXPECT_EQ(std::count(log_.begin(), log_.end(),
+                                 "persistent data not written: " + path_ +
+                                     " holds COL5COUNT of another type"),
+                      2);
+            continue;
+        }
+        ConfigurationFile check;
+        ASSERT_EQ(check.load_config(path_), 0);
+        EXPECT_EQ(check.entries().size(), 24u);
+        EXPECT_NO_THROW(stats_.open());
+    }
+}
+
+// The file size limit stands in for a full disk.
+TEST_F(ColumnStatsTest, AWriteThatFailsIsLoggedWithItsCauseAndTriedAgain) {
+    write_file(full_file(6));
+    stats_.open();
+    const std::string before = slurp(path_);
+    struct rlimit old_limit {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    const auto old_handler = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old_limit;
+    small.rlim_cur = 16;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    params_.set_sample_count(5, 77);
+    stats_.write();
+    ::setrlimit(RLIMIT_FSIZE, &old_limit);
+    ::signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(slurp(path_), before);
+    ASSERT_FALSE(log_.empty());
+    EXPECT_EQ(log_.back(), "persistent data not written: " + path_ + ": " + std::strerror(EFBIG));
+
+    stats_.write();
+    ConfigurationFile check;
+    ASSERT_EQ(check.load_config(path_), 0);
+    std::int32_t count = 0;
+    EXPECT_TRUE(check.get("COL5COUNT", count));
+    EXPECT_EQ(count, 77);
 }
 
 }  // namespace

@@ -164,6 +164,20 @@ TEST_F(FlexTest, NewTargetWhileRunningTheOtherWayBrakesThenComesBack) {
     EXPECT_EQ(position(), 0);
 }
 
+TEST_F(FlexTest, TravelRecordHoldsTheFurthestPlacesEvenBetweenReads) {
+    board_.place_axis(kAxis, 100);
+    load(1000, 500, 500);
+    move_to(10000);
+    wait_ms(6000);  // at 5100, cruising at +1000
+    move_to(-200);  // turns round at 6100 after 2 s, in the middle of a phase
+    wait_ms(20000);
+    const auto axis = board_.snapshot().axes[kAxis - 1];
+    EXPECT_DOUBLE_EQ(axis.travel_high, 6100);
+    EXPECT_DOUBLE_EQ(axis.travel_low, -200);
+    board_.reset_travel(kAxis);
+    EXPECT_DOUBLE_EQ(board_.snapshot().axes[kAxis - 1].travel_high, -200);
+}
+
 TEST_F(FlexTest, ResetPosMakesTheCurrentPlaceReadAsTheGivenPosition) {
     load(1000, 1000, 1000);
     board_.place_axis(kAxis, 1234);

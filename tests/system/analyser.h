@@ -66,6 +66,7 @@ class Analyser {
     static constexpr const char* kLinear = "LinearMC";
     static constexpr const char* kSipper = "Sipper";
     static constexpr int kRotorBoard = 1;
+    static constexpr int kGripperBoard = 2;
     static constexpr std::int32_t kHomedMarker = static_cast<std::int32_t>(0x88000001u);
 
     // Writes every configuration and starts the peers that `options` asks for.
@@ -83,6 +84,11 @@ class Analyser {
     // Peers by interface name.
     void start_peer(const std::string& name);
     void kill_peer(const std::string& name);
+    // The running peer's process, or nullptr.
+    ChildProcess* peer(const std::string& name) {
+        const auto it = peers_.find(name);
+        return it == peers_.end() ? nullptr : it->second.get();
+    }
 
     // The selector process "vantrel Vantrel <dir>/vantrel.log <dir>/vantrel.cfg".
     ChildProcess& start_selector();

@@ -1,9 +1,12 @@
 // The vantrel process killed with SIGKILL during a motion (a homing or a move), then started
-// again: it serves again, its statistics are what they were, and the homed marker left on the
-// simulated rotor board, not anything the dead process knew, decides whether the next move runs.
+// again: it serves again, its statistics are what they were, the homed marker left on the
+// simulated rotor board, not anything the dead process knew, decides whether the next move runs,
+// and the gripper's state left on its board brings it back to its clamped place.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
+#include <utility>
 
 #include "config/configuration_file.h"
 #include "sim/board.h"
@@ -105,6 +108,79 @@ TEST_F(MotionKillTest, TheMarkerOnTheBoardDecidesAfterARestart) {
         board.set_variable(117, test::Analyser::kHomedMarker);
     }
     ASSERT_NO_FATAL_FAILURE(check_restart(2, 7));
+}
+
+// Killed in each phase of a move from column 1 to column 6 and started again: the rotor stayed
+// between the two columns (give or take the buzz), the counts are what they were, and after a
+// homing the next move ends at its column with the gripper at its clamped place.
+TEST_F(MotionKillTest, KilledInEachPhaseOfAMoveTheNextMoveEndsClamped) {
+    // Slow motions for the move that is killed, so that each phase lasts long enough to be caught
+    // from outside.
+    std::string slow = a().read("vantrel.cfg");
+    for (const auto& [from, to] : {std::pair{"VELOCITY = 20000;", "VELOCITY = 2000;"},
+                                   std::pair{"ACCEL = 400000;", "ACCEL = 40000;"},
+                                   std::pair{"BUZZDURATION = 0.1;", "BUZZDURATION = 0.5;"}})
+        for (auto at = slow.find(from); at != std::string::npos; at = slow.find(from, at))
+            slow.replace(at, std::strlen(from), to);
+    a().write("slow.cfg", slow);
+    ASSERT_TRUE(a().start_ready());
+    ASSERT_TRUE(a().home());
+    sim::BoardHandle rotor(test::Analyser::kRotorBoard, platform::OpenMode::open_existing);
+    sim::BoardHandle gripper(test::Analyser::kGripperBoard, platform::OpenMode::open_existing);
+    const auto axis = [](sim::BoardHandle& board) { return board.snapshot().axes[3]; };
+    const auto starts = [](sim::BoardHandle& board) {
+        return board.snapshot().calls[static_cast<int>(sim::Function::start)];
+    };
+    const double clamped = axis(gripper).position;
+    constexpr int kStart = 1000, kTarget = 3200, kAmplitude = 20;
+
+    const char* const phases[] = {"after the release", "during the buzz", "during the travel",
+                                  "during the clamp"};
+    for (int phase = 0; phase < 4; ++phase) {
+        SCOPED_TRACE(phases[phase]);
+        ASSERT_TRUE(a().move_to(1));
+        const std::int32_t count = 200 + phase;
+        a().vantrel().set_sample_count(2, count);
+        std::int32_t loaded = -1;
+        ASSERT_EQ(a().vantrel().load_config(a().path("slow.cfg"), loaded), kCallDone);
+        ASSERT_EQ(loaded, 0);
+        rotor.reset_travel(4);
+        const auto gripper_starts = starts(gripper), rotor_starts = starts(rotor);
+        ASSERT_EQ(a().vantrel().set_current_column(6), kCallDone);
+        ASSERT_TRUE(test::eventually(
+            [&] {
+                const auto r = axis(rotor), g = axis(gripper);
+                const auto gripper_moves = starts(gripper) - gripper_starts;
+                const bool gripper_idle = g.motion == sim::Motion::idle;
+                const auto travelled = sim::counter(r) - kStart;
+                switch (phase) {
+                    case 0:
+                        return gripper_moves == 2 && gripper_idle && travelled < 200;
+                    case 1:
+                        return gripper_moves == 1 && starts(rotor) > rotor_starts;
+                    case 2:
+                        return r.target == kTarget && travelled > (kTarget - kStart) / 4;
+                    default:
+                        return gripper_moves == 3 && !gripper_idle;
+                }
+            },
+            10000));
+        a().kill_selector();
+        // The dead process's last motion runs out.
+        ASSERT_TRUE(test::eventually([&] {
+            return axis(rotor).motion == sim::Motion::idle &&
+                   axis(gripper).motion == sim::Motion::idle;
+        }));
+        const auto r = axis(rotor);
+        EXPECT_GE(r.travel_low - r.counter_offset, kStart - kAmplitude);
+        EXPECT_LE(r.travel_high - r.counter_offset, kTarget + kAmplitude);
+
+        ASSERT_TRUE(a().start_ready()) << a().read("vantrel.log");
+        EXPECT_EQ(a().sample_count(2), count);
+        ASSERT_TRUE(a().home());
+        ASSERT_TRUE(a().move_to(3));
+        EXPECT_EQ(axis(gripper).position, clamped);
+    }
 }
 
 }  // namespace

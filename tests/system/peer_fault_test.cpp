@@ -3,6 +3,7 @@
 // calls to the peer must end with the peer interface's call time-out, and a missing sipper must
 // not stop a motion. The peers' interfaces carry a short time-out, as an installation would set.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 
@@ -182,14 +183,39 @@ TEST_F(PeerFaultTest, BoardManagerKilledBetweenMotionsFailsTheNextOneCleanly) {
     std::this_thread::sleep_for(50ms);
     ASSERT_TRUE(a.wait_idle());
     answers_at_once(a.vantrel());
-    // The gripper board is gone: the move stops at its first gripper call, with the board's error.
-    EXPECT_TRUE(a.logged("VantrelTask :Pci7344::set_op_mode  -- Board not present"));
+    // The gripper board is gone: the move stops at its first gripper call (the read of the
+    // gripper's state), with the board's error.
+    EXPECT_TRUE(a.logged("VantrelTask :Pci7344::read_var_rtn -- Board not present"));
     EXPECT_FALSE(a.logged("VantrelTask :at position 3"));
     // A reset now waits out the "get_ID" call of "LinearMC" and fails; the selector lives on.
     ASSERT_EQ(a.vantrel().reset(), kCallDone);
     ASSERT_TRUE(a.wait_state(3));
     EXPECT_TRUE(a.logged("initialize_ failed: VantrelTask: Failed to get linear mc board id"));
     answers_at_once(a.vantrel());
+    EXPECT_EQ(a.stop_selector(), 0);
+}
+
+TEST_F(PeerFaultTest, StoppedSipperHoldsNoMoveBeyondItsLimits) {
+    // The call time-out of a fresh segment: each poll of a hung sipper would wait 20 s on it.
+    test::Analyser a({.peer_call_timeout_ms = 20000});
+    ASSERT_TRUE(a.start_ready());
+    ASSERT_TRUE(a.home());
+    const pid_t sipper = a.peer(test::Analyser::kSipper)->pid();
+    ASSERT_EQ(::kill(sipper, SIGSTOP), 0);
+    const auto t0 = Clock::now();
+    ASSERT_TRUE(a.move_to(4));
+    ASSERT_TRUE(a.move_to(2));
+    EXPECT_LT(Clock::now() - t0, 10s);
+    EXPECT_FALSE(a.logged("failed to reach"));
+    // Each request logs its first unanswered poll, once.
+    const std::string log = a.read("vantrel.log");
+    const std::string unanswered =
+        "<Vantrel>: VantrelTask :kill switch poll not answered by Sipper";
+    int logged = 0;
+    for (auto at = log.find(unanswered); at != std::string::npos; at = log.find(unanswered, at + 1))
+        ++logged;
+    EXPECT_EQ(logged, 2);
+    ASSERT_EQ(::kill(sipper, SIGCONT), 0);
     EXPECT_EQ(a.stop_selector(), 0);
 }
 

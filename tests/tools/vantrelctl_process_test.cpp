@@ -2,7 +2,11 @@
 // must end with a clear line and the right exit status, and wrong input with the usage.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "interface/clients.h"
+#include "platform/object_name.h"
+#include "tests/support/child_process.h"
 #include "tests/support/ipc_test.h"
 #include "tests/tools/tool_runner.h"
 
@@ -57,6 +61,26 @@ TEST_F(VantrelctlAlone, AnInterfaceHeldButNotServedTimesOutAndKeepsItsTimeOut) {
     run = run_tool("vantrelctl", {"--interface", "Vantrel", "get_ID"});
     EXPECT_EQ(run.status, 6) << run.output;
     EXPECT_TRUE(has(run.output, "\"Vantrel\" does not belong to one")) << run.output;
+}
+
+TEST_F(VantrelctlAlone, AGateHeldByAStuckProcessEndsTheRunWithinItsTimeOut) {
+    VantrelIF holder("Vantrel");
+    ASSERT_TRUE(holder.open());
+    const std::string path =
+        std::string(platform::kObjectDirectory) + "/" +
+        platform::object_file_name(platform::ipc_scope(), platform::ObjectKind::shared_memory,
+                                   "Vantrel_properties");
+    test::ChildProcess stuck({test::helper_path("object_child"), "gate", path});
+    ASSERT_EQ(stuck.read_line(), "held");
+
+    const auto start = std::chrono::steady_clock::now();
+    const auto run = run_tool("vantrelctl", {"--timeout", "1000", "get_state"});
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(run.status, 6) << run.output;
+    // The limit it names is what was left of the time-out when this object's turn came.
+    EXPECT_TRUE(has(run.output, path + ": another process held its gate for more than "))
+        << run.output;
+    EXPECT_LT(took, std::chrono::milliseconds(1000 + 500));
 }
 
 TEST_F(VantrelctlAlone, WrongOperationsAndArgumentsGetTheUsage) {

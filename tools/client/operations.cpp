@@ -347,6 +347,7 @@ Session::Session(InterfaceClient& client, int timeout_ms)
     : client_(client), timeout_ms_(timeout_ms) {}
 
 int Session::open() {
+    if (timeout_ms_ >= 0) client_.set_open_limit(timeout_ms_);
     if (!client_.open()) {
         failure_ = client_.open_error();
         return kCallNotOpen;

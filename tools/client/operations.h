@@ -122,8 +122,9 @@ class GenericClient : public InterfaceClient {
 
 // A client opened for a few calls with a call time-out of the caller's choice. The time-out is
 // the client's own limit: the interface's shared call time-out is never written, so no other user
-// of the interface sees it, whatever happens to this process. The client is the caller's and must
-// outlive the session.
+// of the interface sees it, whatever happens to this process. Opening waits no longer than the
+// time-out either (for a lock that another process keeps on one of the interface's objects). The
+// client is the caller's and must outlive the session.
 class Session {
   public:
     Session(InterfaceClient& client, int timeout_ms);
