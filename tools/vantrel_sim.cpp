@@ -80,6 +80,7 @@ std::vector<std::string> member_files() {
     std::vector<std::string> files = {kLockFile, kRecordFile, std::string(kRecordFile) + ".new"};
     for (const Member& m : members())
         for (const char* suffix : {".cfg", ".log", ".out"}) files.push_back(m.name + suffix);
+    for (const char* gateway : {"gateway.out", "gateway.token"}) files.push_back(gateway);
     return files;
 }
 
@@ -96,9 +97,25 @@ std::string absolute_dir(const std::string& dir) {
     return fs::weakly_canonical(fs::absolute(dir.empty() ? "vantrel-sim" : dir)).string();
 }
 
+// vantrel-gateway, started after the analyser and stopped before it; it serves no interface.
+const Member& gateway_member() {
+    static const Member gateway{"gateway", "vantrel-gateway", "", "", ctl::Kind::component};
+    return gateway;
+}
+
+// The URL a gateway wrote to its output, or "".
+std::string gateway_url(const std::string& dir) {
+    std::ifstream in(dir + "/gateway.out");
+    for (std::string line; std::getline(in, line);)
+        if (const auto at = line.find(" at http://"); at != std::string::npos)
+            return line.substr(at + 4);
+    return "";
+}
+
 const Member& member_named(const std::string& name) {
     for (const Member& m : members())
         if (m.name == name) return m;
+    if (name == gateway_member().name) return gateway_member();
     throw std::runtime_error("the record names an unknown process \"" + name + "\"");
 }
 
@@ -256,7 +273,9 @@ std::string stop_one(const Member& m, const Started& p, long grace_ms, bool& sto
         case Identity::ours:
             break;
     }
-    {
+    if (m.interface.empty()) {  // the gateway serves HTTP, not an interface: it ends on SIGTERM
+        if (signal_ours(p, SIGTERM) && wait_gone(p, kSignalGraceMs)) return "stopped with SIGTERM";
+    } else {
         ctl::GenericClient client(m.interface, m.kind);
         ctl::Session session(client, 500);
         std::vector<Value> none;
@@ -279,8 +298,8 @@ bool stop_all(const RunRecord& record, long grace_ms, std::ostream& out) {
         const Member& m = member_named(it->name);
         bool stopped = false;
         const std::string how = stop_one(m, *it, grace_ms, stopped);
-        out << "  " << m.name << " (pid " << it->pid << ", \"" << m.interface << "\") " << how
-            << std::endl;
+        out << "  " << m.name << " (pid " << it->pid
+            << (m.interface.empty() ? "" : ", \"" + m.interface + "\"") << ") " << how << std::endl;
         all = all && stopped;
     }
     return all;
@@ -625,7 +644,52 @@ void reset_peers(const std::string& dir, std::ostream& err) {
     }
 }
 
+// Starts vantrel-gateway for the selector, on its usual port or, when that is taken (another
+// analyser's gateway), on a free one, with its token in DIR/gateway.token. The analyser works
+// without it: a gateway that does not come up is reported and left out.
+void start_gateway(const std::string& dir, std::ostream& out, std::ostream& err) {
+    RunRecord record = *read_record(dir);
+    const std::string program = find_program("vantrel-gateway");
+    if (program.empty()) {
+        err << "vantrel-sim: can't find vantrel-gateway next to vantrel-sim nor on PATH; the "
+               "analyser runs without it"
+            << std::endl;
+        return;
+    }
+    std::string why;
+    for (const char* port : {"8734", "0"}) {
+        const pid_t pid =
+            spawn_detached({program, "--listen", std::string("127.0.0.1:") + port, "--interface",
+                            "Vantrel", "--token-file", dir + "/gateway.token"},
+                           dir + "/gateway.out", why);
+        if (pid < 0) break;
+        const Started p{gateway_member().name, pid, process_start_time(pid).value_or(0),
+                        process_executable(pid).value_or("")};
+        record.processes.push_back(p);
+        write_record(dir, record);
+        const std::int64_t start = platform::now_ns();
+        while (gateway_url(dir).empty() && still_running(p) && elapsed_ms(start) < kReadyLimitMs) {
+            reap(pid);
+            platform::sleep_ms(kPollMs);
+        }
+        if (!gateway_url(dir).empty()) {
+            char line[200];
+            std::snprintf(line, sizeof line, "  %-10s %-14s pid %-7d at %s\n", "gateway", "",
+                          static_cast<int>(pid), gateway_url(dir).c_str());
+            out << line << std::flush;
+            return;
+        }
+        bool stopped = false;
+        stop_one(gateway_member(), p, kSignalGraceMs, stopped);
+        record.processes.pop_back();
+        write_record(dir, record);
+        why = tail(dir + "/gateway.out", 3);
+    }
+    err << "vantrel-sim: vantrel-gateway did not come up; the analyser runs without it\n" << why;
+}
+
 void print_summary(const std::string& dir, const std::string& scope, std::ostream& out) {
+    const std::string url = gateway_url(dir);
     const char* env_scope = std::getenv("VANTREL_IPC_SCOPE");
     out << "The simulated analyser is up; the stand-in peers are READY, the selector waits for "
            "\"reset\".\n"
@@ -636,6 +700,8 @@ void print_summary(const std::string& dir, const std::string& scope, std::ostrea
         << "  IPC scope      \"" << scope << "\""
         << (env_scope && *env_scope ? " (export VANTREL_IPC_SCOPE=" + scope + " to reach it)" : "")
         << "\n"
+        << (url.empty() ? ""
+                        : "  gateway        " + url + " (token in " + dir + "/gateway.token)\n")
         << "Next: vantrelctl reset; vantrelctl home --wait; vantrelctl status\n"
         << "Stop: vantrel-sim down " << dir << std::endl;
 }
@@ -656,6 +722,7 @@ int up(const std::string& dir_argument, std::ostream& out, std::ostream& err) {
         << "\")" << std::endl;
     if (write_defaults(dir, out, err) != 0 || start_members(dir, scope, out, err) != 0) return 1;
     reset_peers(dir, err);
+    start_gateway(dir, out, err);
     print_summary(dir, scope, out);
     return 0;
 }
@@ -717,13 +784,15 @@ int status(const std::string& dir_argument, std::ostream& out, std::ostream& err
     for (const auto& p : record->processes) {
         const Member& m = member_named(p.name);
         std::string state = "not running";
-        if (still_running(p)) {
+        if (!still_running(p)) {
+            all = false;
+        } else if (m.interface.empty()) {
+            state = "serving " + gateway_url(dir);
+        } else {
             ++running;
             const int s = query_state(m);
             state = state_text(s);
             all = all && s >= 0;
-        } else {
-            all = false;
         }
         std::snprintf(line, sizeof line, "  %-10s %-12s %-8d %s\n", m.name.c_str(),
                       m.interface.c_str(), static_cast<int>(p.pid), state.c_str());
@@ -732,7 +801,7 @@ int status(const std::string& dir_argument, std::ostream& out, std::ostream& err
     out << "  logs in " << dir << "/<name>.log, statistics in " << statistics_path(dir)
         << std::endl;
     if (running == 0) return kNotUp;
-    return all && record->processes.size() == members().size() ? 0 : 1;
+    return all && running == static_cast<int>(members().size()) ? 0 : 1;
 }
 
 }  // namespace vantrel::simtool

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/vantrelctl_core.h"
+#include "tools/client/operations.h"
 
 namespace vantrel::simtool {
 

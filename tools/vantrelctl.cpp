@@ -13,7 +13,9 @@
 
 #include "interface/clients.h"
 #include "platform/clock.h"
-#include "tools/vantrelctl_core.h"
+#include "tools/client/json.h"
+#include "tools/client/operations.h"
+#include "tools/client/selector.h"
 #include "tools/vantrelctl_views.h"
 
 using namespace vantrel;
@@ -86,16 +88,19 @@ double seconds(const std::string& text, const std::string& what) {
 }
 
 // Prints a failed call and gives its exit status.
-int report_failure(const Options& o, const Session& session, const std::string& operation,
-                   int result, std::optional<int> code = std::nullopt) {
-    const std::string message = describe_failure(session, operation, result);
+int report_failure(const Options& o, const std::string& interface, const std::string& operation,
+                   int result, const std::string& message, std::optional<int> code = std::nullopt) {
     std::fprintf(stderr, "vantrelctl: %s\n", message.c_str());
     if (o.json)
-        std::printf("{\"interface\":%s,\"operation\":%s,%s\"result\":%d,\"error\":%s}\n",
-                    json_string(session.interface()).c_str(), json_string(operation).c_str(),
-                    code ? ("\"code\":" + std::to_string(*code) + ",").c_str() : "", result,
-                    json_string(message).c_str());
+        std::printf("%s\n",
+                    dump(failure_json(interface, operation, code, result, message)).c_str());
     return result;
+}
+
+int report_failure(const Options& o, const Session& session, const std::string& operation,
+                   int result, std::optional<int> code = std::nullopt) {
+    return report_failure(o, session.interface(), operation, result,
+                          describe_failure(session, operation, result), code);
 }
 
 // Opens the session and checks that something of the expected kind serves the interface.
@@ -103,21 +108,8 @@ int report_failure(const Options& o, const Session& session, const std::string& 
 int open_checked(const Options& o, Session& session, const std::string& operation,
                  std::optional<Kind> kind, std::size_t expected_size) {
     if (const int r = session.open(); r != 0) return report_failure(o, session, operation, r);
-    // No other process had the interface open: no call can be answered, so do not wait for one.
-    if (session.nobody_holds()) return report_failure(o, session, operation, kCallNoCompletion);
-    if (kind && session.other_kind()) {
-        const std::string message = "\"" + operation + "\" is an operation of a " +
-                                    kind_name(*kind) + ", and \"" + session.interface() +
-                                    "\" does not belong to one: its shared properties have " +
-                                    std::to_string(session.found_size()) + " bytes, a " +
-                                    kind_name(*kind) + "'s have " + std::to_string(expected_size);
-        std::fprintf(stderr, "vantrelctl: %s\n", message.c_str());
-        if (o.json)
-            std::printf("{\"interface\":%s,\"operation\":%s,\"result\":%d,\"error\":%s}\n",
-                        json_string(session.interface()).c_str(), json_string(operation).c_str(),
-                        kCallNotOpen, json_string(message).c_str());
-        return kCallNotOpen;
-    }
+    if (const auto refusal = check_served(session, operation, kind, expected_size))
+        return report_failure(o, session.interface(), operation, refusal->result, refusal->message);
     return 0;
 }
 
@@ -147,20 +139,6 @@ class ProgressLine {
     double last_ = 0.0;
 };
 
-// Why a motion failed, when the kill switch tells: the motion task stops on a tripped one.
-std::string kill_switch_hint(int timeout_ms) {
-    SipperIF sipper("Sipper");
-    Session session(sipper, timeout_ms);
-    std::int32_t inhibit = 0;
-    if (session.open() != 0 || session.nobody_holds() ||
-        ask([&] { return sipper.get_inhibit_state(inhibit); }) != 0)
-        return "";
-    if (inhibit == 0) return "";
-    return "the kill switch is tripped (\"Sipper\" answers inhibit state " +
-           std::to_string(inhibit) +
-           "); clear it with: vantrelctl --interface Sipper reset_error_state";
-}
-
 // Waits for the motion and prints its outcome; `hint` explains a failure seen coming.
 int wait_and_report(const Options& o, VantrelIF& v, const Session& session,
                     const WaitOptions& options, const std::string& hint) {
@@ -173,14 +151,15 @@ int wait_and_report(const Options& o, VantrelIF& v, const Session& session,
     if (outcome.kind == WaitOutcome::no_answer)
         return report_failure(o, session, outcome.failed_operation, outcome.call_result);
     if (o.json) {
-        std::printf("%s\n", outcome_json(outcome, session.interface(), options.requested).c_str());
+        std::printf("%s\n",
+                    dump(outcome_json(outcome, session.interface(), options.requested)).c_str());
     } else {
         std::FILE* to = outcome.kind == WaitOutcome::reached ? stdout : stderr;
         std::fprintf(to, "%s%s\n", outcome.kind == WaitOutcome::reached ? "" : "vantrelctl: ",
                      describe_outcome(outcome).c_str());
         if (outcome.kind == WaitOutcome::failed) {
             std::string cause = hint;
-            if (cause.empty()) cause = kill_switch_hint(o.timeout_ms);
+            if (cause.empty()) cause = kill_switch_reason("Sipper", o.timeout_ms);
             if (cause.empty()) cause = "the selector's log tells the cause";
             std::fprintf(stderr, "vantrelctl: %s\n", cause.c_str());
         }
@@ -195,26 +174,16 @@ int run_motion(const Options& o, const std::string& operation, std::optional<int
     Session session(v, o.timeout_ms);
     if (const int r = open_checked(o, session, operation, Kind::selector, v.properties_size()))
         return r;
-    // What the selector refuses silently (it only logs), looked at before asking.
-    std::int32_t state = 0, capacity = 0;
-    bool busy = false, homed = false, present = false;
-    if (const int r = ask([&] { return v.get_state(state); }); r != 0)
-        return report_failure(o, session, operation, r);
-    ask([&] { return v.device_present(present); });
-    ask([&] { return v.get_capacity(capacity); });
-    if (present && state != 0) {
-        ask([&] { return v.is_busy(busy); });
-        ask([&] { return v.homed(homed); });
-    }
-    std::string hint;
-    if (busy)
-        hint =
-            "the selector was already moving when the request came; it refuses requests "
-            "until the motion ends";
-    else if (column && (*column < 0 || *column > capacity))
-        hint = "column " + std::to_string(*column) + " is outside 0.." + std::to_string(capacity);
-    else if (column && present && state != 0 && !homed)
-        hint = "the selector was not homed; it refuses to move before homing (run home first)";
+    // What the selector refuses silently (it only logs), looked at before asking: told as the
+    // cause should the motion fail.
+    MotionFacts facts;
+    std::string failed;
+    if (const int r = read_motion_facts(v, facts, failed); r != 0)
+        return report_failure(o, session, failed, r);
+    const auto refusal = refuse_motion(facts, column);
+    // Not ready: the wait says so itself.
+    const std::string hint =
+        refusal && refusal->kind != MotionRefusal::not_ready ? refusal->reason : "";
 
     const int r = column ? v.set_current_column(*column) : v.home();
     if (r != 0) return report_failure(o, session, operation, r);
@@ -240,10 +209,10 @@ int run_status(const Options& o) {
     std::string failed;
     if (const int r = read_snapshot(v, s, failed); r != 0)
         return report_failure(o, session, failed, r);
-    std::printf(
-        "%s%s",
-        o.json ? status_json(s, o.interface).c_str() : render_status(s, o.interface).c_str(),
-        o.json ? "\n" : "");
+    if (o.json)
+        std::printf("%s\n", dump(status_json(s, o.interface)).c_str());
+    else
+        std::printf("%s", render_status(s, o.interface).c_str());
     return 0;
 }
 
@@ -267,7 +236,7 @@ int run_watch(const Options& o, long interval_ms) {
         if (r != 0) {
             frame = describe_failure(session, failed, r) + "\n(trying again; Ctrl-C ends)\n";
         } else if (o.json) {
-            frame = status_json(s, o.interface) + "\n";
+            frame = dump(status_json(s, o.interface)) + "\n";
         } else {
             frame = draw_ring(ring_view(s, last_top), tty) + "\n" + render_status(s, o.interface) +
                     "\n(Ctrl-C ends)\n";
@@ -293,24 +262,11 @@ int run_operation(const Options& o, const NamedOperation& named,
     Session session(client, o.timeout_ms);
     if (const int r = open_checked(o, session, op.name, named.kind, client.properties_size()))
         return r;
-    if (op.kind == CallKind::one_way) {
-        // A one-way call only queues the record: make sure something answers first, or a
-        // request to a component that is not running would look done.
-        std::int32_t state = 0;
-        if (const int r = client.get_state(state); r != 0)
-            return report_failure(o, session, op.name, r, op.code);
-    }
     std::vector<Value> results;
-    if (const int r = client.call(op, arguments, results); r != 0)
+    if (const int r = call_checked(client, op, arguments, results); r != 0)
         return report_failure(o, session, op.name, r, op.code);
     if (o.json) {
-        std::string values;
-        for (const Value& value : results)
-            values += (values.empty() ? "" : ",") + json_value(value);
-        std::printf(
-            "{\"interface\":%s,\"operation\":%s,\"code\":%u,\"result\":0,\"values\":[%s]}\n",
-            json_string(o.interface).c_str(), json_string(op.name).c_str(),
-            static_cast<unsigned>(op.code), values.c_str());
+        std::printf("%s\n", dump(call_json(o.interface, op, results)).c_str());
     } else if (op.kind == CallKind::one_way) {
         std::printf("sent \"%s\" to \"%s\"\n", op.name.c_str(), o.interface.c_str());
     } else if (op.name == "get_state") {

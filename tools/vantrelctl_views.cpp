@@ -4,14 +4,10 @@
 #include <cstdio>
 #include <numbers>
 
-#include "platform/clock.h"
-#include "tools/vantrelctl_core.h"
+#include "tools/client/operations.h"
 
 namespace vantrel::ctl {
 namespace {
-
-// A selector answering a capacity beyond this is not believed column by column.
-constexpr std::int32_t kMaxColumnsShown = 64;
 
 const char* yes_no(bool value) {
     return value ? "yes" : "no";
@@ -23,59 +19,7 @@ std::string column_text(std::int32_t column) {
     return std::to_string(column);
 }
 
-double seconds_since(std::int64_t start_ns) {
-    return static_cast<double>(platform::now_ns() - start_ns) / 1e9;
-}
-
-std::string fixed(double value, int decimals) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-    return buffer;
-}
-
 }  // namespace
-
-int read_snapshot(VantrelIF& v, Snapshot& s, std::string& failed) {
-    s = Snapshot{};
-    int result = 0;
-    // Each query in turn until one fails.
-    auto query = [&](const char* operation, auto&& call) {
-        if (result == 0) {
-            result = ask(call);
-            if (result != 0) failed = operation;
-        }
-        return result == 0;
-    };
-    query("get_state", [&] { return v.get_state(s.state); });
-    query("get_name", [&] { return v.get_name(s.name); });
-    query("get_component_version", [&] { return v.get_component_version(s.version); });
-    query("device_present", [&] { return v.device_present(s.device_present); });
-    query("get_capacity", [&] { return v.get_capacity(s.capacity); });
-    query("get_sample_limit", [&] { return v.get_sample_limit(s.sample_limit); });
-    query("get_auto_column_switch", [&] { return v.get_auto_column_switch(s.auto_switch); });
-    query("get_pres_limits", [&] { return v.get_pres_limits(s.p1_limit, s.p3_limit); });
-    query("get_rotor_position", [&] { return v.get_rotor_position(s.rotor_position); });
-    if (result != 0 || !s.answers_guarded()) return result;
-
-    bool homed = false, busy = false;
-    std::int32_t column = -1;
-    query("homed", [&] { return v.homed(homed); });
-    query("is_busy", [&] { return v.is_busy(busy); });
-    query("get_current_column", [&] { return v.get_current_column(column); });
-    if (result != 0) return result;
-    s.homed = homed;
-    s.busy = busy;
-    s.column = column;
-    const std::int32_t shown = std::min(s.capacity, kMaxColumnsShown);
-    for (std::int32_t c = 1; c <= shown && result == 0; ++c) {
-        Snapshot::Column col;
-        query("get_column_type", [&] { return v.get_column_type(c, col.type); });
-        query("get_sample_count", [&] { return v.get_sample_count(c, col.samples); });
-        s.columns.push_back(col);
-    }
-    if (result != 0) s.columns.clear();
-    return result;
-}
 
 std::string render_status(const Snapshot& s, const std::string& interface) {
     std::string why_unknown = "-";
@@ -115,31 +59,6 @@ std::string render_status(const Snapshot& s, const std::string& interface) {
         }
     }
     return out;
-}
-
-std::string status_json(const Snapshot& s, const std::string& interface) {
-    auto opt_bool = [](const std::optional<bool>& v) {
-        return v ? std::string(*v ? "true" : "false") : std::string("null");
-    };
-    std::string out =
-        "{\"interface\":" + json_string(interface) + ",\"name\":" + json_string(s.name) +
-        ",\"version\":" + json_string(s.version) + ",\"state\":" + std::to_string(s.state) +
-        ",\"state_name\":" + json_string(state_name(s.state)) +
-        ",\"device_present\":" + (s.device_present ? "true" : "false") +
-        ",\"homed\":" + opt_bool(s.homed) + ",\"busy\":" + opt_bool(s.busy) +
-        ",\"current_column\":" + (s.column ? std::to_string(*s.column) : "null") +
-        ",\"rotor_position\":" + std::to_string(s.rotor_position) +
-        ",\"capacity\":" + std::to_string(s.capacity) +
-        ",\"sample_limit\":" + std::to_string(s.sample_limit) +
-        ",\"auto_column_switch\":" + (s.auto_switch ? "true" : "false") +
-        ",\"p1_pres_limit\":" + json_value(s.p1_limit) +
-        ",\"p3_pres_limit\":" + json_value(s.p3_limit) + ",\"columns\":[";
-    for (std::size_t i = 0; i < s.columns.size(); ++i) {
-        out += (i == 0 ? "" : ",") + std::string("{\"column\":") + std::to_string(i + 1) +
-               ",\"type\":" + json_string(s.columns[i].type) +
-               ",\"samples\":" + std::to_string(s.columns[i].samples) + "}";
-    }
-    return out + "]}";
 }
 
 std::string draw_ring(const RingView& view, bool ansi) {
@@ -224,111 +143,6 @@ RingView ring_view(const Snapshot& s, double& last_top) {
     }
     view.top = last_top;
     return view;
-}
-
-WaitOutcome wait_for_motion(VantrelIF& v, const WaitOptions& options,
-                            const std::function<void(const MotionPoll&, double)>& progress) {
-    WaitOutcome out;
-    const std::int64_t start = platform::now_ns();
-    auto failed_call = [&](int result, const char* operation) {
-        out.kind = WaitOutcome::no_answer;
-        out.call_result = result;
-        out.failed_operation = operation;
-        out.elapsed_s = seconds_since(start);
-        return out;
-    };
-    std::int32_t state = 0;
-    bool present = false;
-    if (const int r = ask([&] { return v.get_state(state); }); r != 0)
-        return failed_call(r, "get_state");
-    if (const int r = ask([&] { return v.device_present(present); }); r != 0)
-        return failed_call(r, "device_present");
-    if (!present || state == 0) {
-        out.kind = WaitOutcome::failed;
-        out.reason = !present ? "the selector's device is not present (DEVICE_PRESENT)"
-                              : "the selector is not initialised (send reset first)";
-        return out;
-    }
-    // One round of the four queries; a round that goes unanswered (the selector busy with a long
-    // operation, a stopped process) is tried again until the wait's own limit has passed.
-    auto poll_once = [&](MotionPoll& p, const char*& failed) {
-        int r = 0;
-        auto query = [&](const char* operation, auto&& call) {
-            if (r == 0 && (r = ask(call)) != 0) failed = operation;
-        };
-        query("is_busy", [&] { return v.is_busy(p.busy); });
-        query("homed", [&] { return v.homed(p.homed); });
-        query("get_current_column", [&] { return v.get_current_column(p.column); });
-        query("get_rotor_position", [&] { return v.get_rotor_position(p.rotor_position); });
-        return r;
-    };
-    for (;;) {
-        MotionPoll p;
-        const char* failed = "";
-        const int r = poll_once(p, failed);
-        out.elapsed_s = seconds_since(start);
-        const bool over = out.elapsed_s > options.timeout_s;
-        if (r != 0) {
-            if (over) return failed_call(r, failed);
-        } else {
-            out.last = p;
-            if (progress) progress(p, out.elapsed_s);
-            if (!p.busy) break;
-            if (over) {
-                out.kind = WaitOutcome::timed_out;
-                out.reason = "still moving after " + fixed(options.timeout_s, 1) + " s";
-                return out;
-            }
-        }
-        platform::sleep_ms(options.poll_ms);
-    }
-    const MotionPoll& p = out.last;
-    const std::string where = "rotor position " + std::to_string(p.rotor_position);
-    out.kind = WaitOutcome::failed;
-    if (!p.homed) {
-        out.reason = "not homed afterwards (" + where + ")";
-    } else if (options.requested && p.column != *options.requested) {
-        out.reason = (p.column < 0 ? "stopped between columns"
-                                   : "stands at column " + std::to_string(p.column)) +
-                     " (" + where + "), not at the requested column " +
-                     std::to_string(*options.requested);
-    } else if (p.column < 0) {
-        out.reason = "stopped between columns (" + where + ")";
-    } else {
-        out.kind = WaitOutcome::reached;
-    }
-    return out;
-}
-
-std::string describe_outcome(const WaitOutcome& o) {
-    const std::string after = " after " + fixed(o.elapsed_s, 1) + " s";
-    switch (o.kind) {
-        case WaitOutcome::reached:
-            if (o.last.column == 0)
-                return "reached the park position (column 0, rotor position " +
-                       std::to_string(o.last.rotor_position) + ")" + after;
-            return "reached column " + std::to_string(o.last.column) + " (rotor position " +
-                   std::to_string(o.last.rotor_position) + ")" + after;
-        case WaitOutcome::failed:
-            return "motion failed" + after + ": " + o.reason;
-        case WaitOutcome::timed_out:
-            return "gave up waiting: " + o.reason;
-        case WaitOutcome::no_answer:
-            return "the selector stopped answering (" + o.failed_operation + ")";
-    }
-    return "";
-}
-
-std::string outcome_json(const WaitOutcome& o, const std::string& interface,
-                         std::optional<int> requested) {
-    static const char* kinds[] = {"reached", "failed", "timed_out", "no_answer"};
-    return "{\"interface\":" + json_string(interface) + ",\"operation\":\"wait\",\"outcome\":\"" +
-           kinds[o.kind] + "\",\"requested\":" + (requested ? std::to_string(*requested) : "null") +
-           ",\"column\":" + std::to_string(o.last.column) +
-           ",\"rotor_position\":" + std::to_string(o.last.rotor_position) +
-           ",\"homed\":" + (o.last.homed ? "true" : "false") +
-           ",\"busy\":" + (o.last.busy ? "true" : "false") +
-           ",\"elapsed_s\":" + fixed(o.elapsed_s, 3) + ",\"reason\":" + json_string(o.reason) + "}";
 }
 
 std::string progress_text(const MotionPoll& p, double elapsed_s) {

@@ -103,20 +103,24 @@ TEST_F(SimulatedAnalyser, UpDriveTripRecoverAndDown) {
     ToolRun run = sim("up");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(count(run.output, "answering"), 6u) << run.output;
-    for (const char* file : {"vantrel.cfg", "rotary.cfg", "linear.cfg", "sipper.cfg",
-                             "logserver.cfg", "supervisor.cfg", "vantrel-sim.pids"})
+    // The gateway, on its usual port or (another analyser's gateway has it) on a free one.
+    EXPECT_TRUE(has(run.output, "gateway        http://127.0.0.1:")) << run.output;
+    for (const char* file :
+         {"vantrel.cfg", "rotary.cfg", "linear.cfg", "sipper.cfg", "logserver.cfg",
+          "supervisor.cfg", "vantrel-sim.pids", "gateway.token"})
         EXPECT_TRUE(fs::exists(dir_ + "/" + file)) << file;
 
     // A second up in the same directory starts nothing.
     run = sim("up");
     EXPECT_NE(run.status, 0) << run.output;
     EXPECT_TRUE(has(run.output, "already up in " + dir_)) << run.output;
-    EXPECT_EQ(simtool::read_record(dir_)->processes.size(), 6u);
+    EXPECT_EQ(simtool::read_record(dir_)->processes.size(), 7u);  // the six and the gateway
 
     run = sim("status");
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_TRUE(test::has_line(run.output, "rotary RotaryMC ", " READY")) << run.output;
     EXPECT_TRUE(test::has_line(run.output, "vantrel Vantrel ", " UNINITIALIZED")) << run.output;
+    EXPECT_TRUE(has(run.output, " serving http://127.0.0.1:")) << run.output;
 
     run = ctl({"--interface", "RotaryMC", "get_ID"});
     EXPECT_EQ(run.output, "1\n");
@@ -206,6 +210,8 @@ TEST_F(SimulatedAnalyser, UpDriveTripRecoverAndDown) {
     run = sim("down");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(count(run.output, "stopped with \"kill\""), 6u) << run.output;
+    EXPECT_TRUE(has(run.output, "gateway (pid ")) << run.output;
+    EXPECT_LT(run.output.find("gateway (pid"), run.output.find("vantrel (pid")) << run.output;
     // Vantrel first, the log server last.
     EXPECT_LT(run.output.find("vantrel (pid"), run.output.find("sipper (pid")) << run.output;
     EXPECT_LT(run.output.find("supervisor (pid"), run.output.find("logserver (pid")) << run.output;

@@ -1,7 +1,5 @@
 // vantrelctl's logic without a component: which operation a name means, how its arguments are
 // read, the JSON texts, the time-out a session borrows, and the drawing of the rotor ring.
-#include "tools/vantrelctl_core.h"
-
 #include <gtest/gtest.h>
 
 #include <set>
@@ -9,6 +7,8 @@
 #include "interface/clients.h"
 #include "tests/support/ipc_test.h"
 #include "tests/tools/text_lines.h"
+#include "tools/client/json.h"
+#include "tools/client/operations.h"
 #include "tools/vantrelctl_views.h"
 
 using namespace vantrel;
@@ -101,13 +101,17 @@ TEST(Arguments, AreReadByTheirTypesAndNothingElseGetsThrough) {
 }
 
 TEST(Texts, ValuesAndJsonAreExact) {
-    EXPECT_EQ(json_string("a\"b\\c\nd\x01"), "\"a\\\"b\\\\c\\nd\\u0001\"");
-    EXPECT_EQ(json_string("Säule"), "\"Säule\"");  // UTF-8 passes as it is
-    EXPECT_EQ(json_value(Value{2.5}), "2.5");
-    EXPECT_EQ(json_value(Value{0.1}), "0.1");
-    EXPECT_EQ(json_value(Value{true}), "true");
-    EXPECT_EQ(json_value(Value{std::int32_t{-3}}), "-3");
-    EXPECT_EQ(json_value(Value{std::string("x")}), "\"x\"");
+    auto json = [](const Value& v) { return dump(value_json(v)); };
+    EXPECT_EQ(json(std::string("a\"b\\c\nd\x01")), "\"a\\\"b\\\\c\\nd\\u0001\"");
+    EXPECT_EQ(json(std::string("Säule")), "\"Säule\"");          // UTF-8 passes as it is
+    EXPECT_EQ(json(std::string("a\xff")), "\"a\xEF\xBF\xBD\"");  // a bad byte is replaced
+    EXPECT_EQ(json(Value{0.1}), "0.1");
+    EXPECT_EQ(json(Value{true}), "true");
+    // The printed object keeps the order scripts have seen.
+    EXPECT_EQ(dump(call_json("Vantrel", *find_operation("get_pres_limits")->op,
+                             {Value{2.5}, Value{7.25}})),
+              "{\"interface\":\"Vantrel\",\"operation\":\"get_pres_limits\",\"code\":22,"
+              "\"result\":0,\"values\":[2.5,7.25]}");
     EXPECT_EQ(format_value(Value{7.25}), "7.25");
     EXPECT_EQ(format_value(Value{false}), "false");
     EXPECT_STREQ(state_name(3), "INIT_FAILED");
@@ -215,7 +219,7 @@ TEST(Status, TheTableMarksTheCurrentColumnAndUnknownsSayWhy) {
     const std::string before = render_status(fresh, "Vantrel");
     EXPECT_NE(before.find("homed            - (not initialised: send reset)"), std::string::npos)
         << before;
-    EXPECT_NE(status_json(fresh, "Vantrel").find("\"homed\":null"), std::string::npos);
+    EXPECT_NE(dump(status_json(fresh, "Vantrel")).find("\"homed\":null"), std::string::npos);
 }
 
 class SessionTest : public test::IpcTest {};

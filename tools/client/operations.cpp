@@ -1,11 +1,10 @@
-#include "tools/vantrelctl_core.h"
+#include "tools/client/operations.h"
 
 #include <array>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <map>
@@ -267,54 +266,6 @@ std::string format_value(const Value& value) {
     return "";
 }
 
-std::string json_string(std::string_view text) {
-    std::string out = "\"";
-    for (const unsigned char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7f) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    out += escaped;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
-}
-
-std::string json_value(const Value& value) {
-    switch (type_of(value)) {
-        case WireType::integer:
-            return std::to_string(std::get<std::int32_t>(value));
-        case WireType::truth:
-            return std::get<bool>(value) ? "true" : "false";
-        case WireType::real: {
-            const double d = std::get<double>(value);
-            return std::isfinite(d) ? shortest(d) : "null";
-        }
-        case WireType::text:
-            return json_string(std::get<std::string>(value));
-    }
-    return "null";
-}
-
 const char* state_name(int state) {
     switch (state) {
         case 0:
@@ -446,6 +397,30 @@ std::string describe_failure(const Session& session, const std::string& operatio
                    "outside the interface's shared memory)";
     }
     return prefix + describe_call_result(result);
+}
+
+std::optional<Refusal> check_served(const Session& session, const std::string& operation,
+                                    std::optional<Kind> kind, std::size_t expected_size) {
+    // No other process had the interface open: no call can be answered, so do not wait for one.
+    if (session.nobody_holds())
+        return Refusal{kCallNoCompletion, describe_failure(session, operation, kCallNoCompletion)};
+    if (kind && session.other_kind())
+        return Refusal{kCallNotOpen, "\"" + operation + "\" is an operation of a " +
+                                         kind_name(*kind) + ", and \"" + session.interface() +
+                                         "\" does not belong to one: its shared properties have " +
+                                         std::to_string(session.found_size()) + " bytes, a " +
+                                         kind_name(*kind) + "'s have " +
+                                         std::to_string(expected_size)};
+    return std::nullopt;
+}
+
+int call_checked(GenericClient& client, const Operation& op, const std::vector<Value>& arguments,
+                 std::vector<Value>& results) {
+    if (op.kind == CallKind::one_way) {
+        std::int32_t state = 0;
+        if (const int r = client.get_state(state); r != 0) return r;
+    }
+    return client.call(op, arguments, results);
 }
 
 }  // namespace vantrel::ctl

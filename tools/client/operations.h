@@ -1,11 +1,11 @@
 #pragma once
-// The call side of vantrelctl (and of vantrel-sim), kept out of main() so tests can use it:
+// The call side shared by the tools that drive the analyser by operation name (vantrelctl,
+// vantrel-gateway, vantrel-sim):
 //  - which component kind offers an operation a user names, and the interface a kind is usually
 //    reached under;
 //  - GenericClient, which calls any operation of its kind's table with values parsed from text;
-//  - Session, which opens a client with a call time-out of the caller's choice and puts the
-//    interface's shared time-out back afterwards;
-//  - the texts of results (plain and JSON) and of failed calls.
+//  - Session, which opens a client with a call time-out of its own for a few calls;
+//  - the texts of results and of failed calls.
 //
 // Thread safety: everything here is for one thread; the tables are built once and read-only.
 
@@ -67,11 +67,8 @@ std::string operation_synopsis(const Operation& op);
 // operation, the argument and what was expected.
 std::vector<Value> parse_arguments(const Operation& op, const std::vector<std::string>& words);
 
-// A value as plain text (truth values as true/false, reals in their shortest exact form) and as
-// JSON.
+// A value as plain text (truth values as true/false, reals in their shortest exact form).
 std::string format_value(const Value& value);
-std::string json_value(const Value& value);
-std::string json_string(std::string_view text);
 
 // State names of get_state's answer.
 const char* state_name(int state);
@@ -159,5 +156,21 @@ class Session {
 
 // One line explaining why `operation` on `interface` failed with call result `result`.
 std::string describe_failure(const Session& session, const std::string& operation, int result);
+
+// After Session::open: why the interface cannot be called for an operation of `kind` (nothing
+// serves it, or it belongs to another kind of component), as the call result to report and its
+// message; nullopt when it can be called. `kind` nullopt: an operation every component offers.
+struct Refusal {
+    int result = 0;
+    std::string message;
+};
+std::optional<Refusal> check_served(const Session& session, const std::string& operation,
+                                    std::optional<Kind> kind, std::size_t expected_size);
+
+// Calls `op` once the session is open and served. A one-way call only queues its record, so
+// something must answer get_state first, or a request to a component that is not running would
+// look done. 0, or the failing call's result.
+int call_checked(GenericClient& client, const Operation& op, const std::vector<Value>& arguments,
+                 std::vector<Value>& results);
 
 }  // namespace vantrel::ctl
