@@ -234,4 +234,8 @@ bool Analyser::logged(const std::string& text) const {
     return read("vantrel.log").find("<Vantrel>: " + text) != std::string::npos;
 }
 
+bool Analyser::task_logged(const std::string& text) const {
+    return eventually([&] { return logged("VantrelTask :" + text); });
+}
+
 }  // namespace vantrel::test

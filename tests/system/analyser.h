@@ -120,6 +120,9 @@ class Analyser {
     std::optional<std::int32_t> rotor_variable(int number);
     // True when the selector's log holds `text` (its lines read "<n> <stamp> <Vantrel>: text").
     bool logged(const std::string& text) const;
+    // The same for a message of the motion task ("VantrelTask :" + text), waited for: the task
+    // sends it to the component's own queue, which may serve it after the task has ended.
+    bool task_logged(const std::string& text) const;
 
   private:
     void write_configs();

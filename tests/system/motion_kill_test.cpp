@@ -47,9 +47,9 @@ class MotionKillTest : public test::SystemTest {
         ASSERT_TRUE(a().wait_idle());
         if (marked) {
             EXPECT_EQ(a().current_column(), target);
-            EXPECT_TRUE(a().logged("VantrelTask :at position " + std::to_string(target)));
+            EXPECT_TRUE(a().task_logged("at position " + std::to_string(target)));
         } else {
-            EXPECT_TRUE(a().logged("VantrelTask :Can't goto position, not homed"));
+            EXPECT_TRUE(a().task_logged("Can't goto position, not homed"));
             EXPECT_FALSE(a().logged("VantrelTask :going to position " + std::to_string(target)));
             // A homing makes the mechanism usable again.
             ASSERT_TRUE(a().home());

@@ -90,7 +90,7 @@ TEST_F(PeerFaultTest, SipperKilledDuringAMoveDoesNotStopIt) {
     a.kill_peer(test::Analyser::kSipper);
     ASSERT_TRUE(a.wait_idle());
     EXPECT_EQ(a.current_column(), 6);
-    EXPECT_TRUE(a.logged("VantrelTask :at position 6"));
+    EXPECT_TRUE(a.task_logged("at position 6"));
     ASSERT_TRUE(a.move_to(1));
     EXPECT_FALSE(a.logged("kill switches"));
 }
@@ -104,7 +104,7 @@ TEST_F(PeerFaultTest, ATrippedSipperDoesStopAMove) {
     ASSERT_EQ(a.vantrel().set_current_column(5), kCallDone);
     std::this_thread::sleep_for(50ms);
     ASSERT_TRUE(a.wait_idle());
-    EXPECT_TRUE(a.logged("VantrelTask :One of the kill switches has been tripped"));
+    EXPECT_TRUE(a.task_logged("One of the kill switches has been tripped"));
     EXPECT_NE(a.current_column(), 5);
     ASSERT_EQ(a.sipper().reset_error_state(), kCallDone);
     ASSERT_TRUE(a.move_to(5));
@@ -168,7 +168,7 @@ TEST_F(PeerFaultTest, RotaryBoardManagerKilledDuringAMove) {
     ASSERT_EQ(a.vantrel().set_current_column(2), kCallDone);
     std::this_thread::sleep_for(50ms);
     ASSERT_TRUE(a.wait_idle());
-    EXPECT_TRUE(a.logged("VantrelTask :Can't goto position, not homed"));
+    EXPECT_TRUE(a.task_logged("Can't goto position, not homed"));
     ASSERT_TRUE(a.home());
     ASSERT_TRUE(a.move_to(2));
     EXPECT_EQ(a.stop_selector(), 0);
@@ -185,7 +185,7 @@ TEST_F(PeerFaultTest, BoardManagerKilledBetweenMotionsFailsTheNextOneCleanly) {
     answers_at_once(a.vantrel());
     // The gripper board is gone: the move stops at its first gripper call (the read of the
     // gripper's state), with the board's error.
-    EXPECT_TRUE(a.logged("VantrelTask :Pci7344::read_var_rtn -- Board not present"));
+    EXPECT_TRUE(a.task_logged("Pci7344::read_var_rtn -- Board not present"));
     EXPECT_FALSE(a.logged("VantrelTask :at position 3"));
     // A reset now waits out the "get_ID" call of "LinearMC" and fails; the selector lives on.
     ASSERT_EQ(a.vantrel().reset(), kCallDone);
