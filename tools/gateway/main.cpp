@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
     try {
         return run(parse(argc, argv));
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "vantrel-gateway: %s", e.message.c_str());
+        std::fprintf(stderr, "vantrel-gateway: %s\n", e.message.c_str());
         return kExitUsage;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vantrel-gateway: %s\n", e.what());
