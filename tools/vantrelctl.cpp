@@ -280,26 +280,28 @@ int run_operation(const Options& o, const NamedOperation& named,
     return 0;
 }
 
-int run(int argc, char** argv) {
-    Options o;
-    int i = 1;
-    auto value_of = [&](const std::string& option) {
-        if (i + 1 >= argc) throw UsageError(option + " needs a value");
-        return std::string(argv[++i]);
-    };
+// The next word of the command line as the value of `option`.
+std::string value_of(int argc, char** argv, int& i, const std::string& option) {
+    if (i + 1 >= argc) throw UsageError(option + " needs a value");
+    return argv[++i];
+}
+
+// The options before the operation, into `o`; `i` is left at the operation's word. False when
+// the usage was asked for.
+bool parse_options(int argc, char** argv, int& i, Options& o) {
     for (; i < argc; ++i) {
         const std::string word = argv[i];
         if (word == "--interface" || word == "-i") {
-            o.interface = value_of(word);
+            o.interface = value_of(argc, argv, i, word);
             o.interface_given = true;
             if (o.interface.empty()) throw UsageError("--interface needs a name");
         } else if (word == "--timeout" || word == "-t") {
-            o.timeout_ms = static_cast<int>(number(value_of(word), 1, 3600000, "--timeout"));
+            o.timeout_ms =
+                static_cast<int>(number(value_of(argc, argv, i, word), 1, 3600000, "--timeout"));
         } else if (word == "--json") {
             o.json = true;
         } else if (word == "--help" || word == "-h" || word == "help") {
-            print_usage(stdout);
-            return 0;
+            return false;
         } else if (word == "--") {
             ++i;
             break;
@@ -309,73 +311,101 @@ int run(int argc, char** argv) {
             break;
         }
     }
-    if (i >= argc) throw UsageError("no operation given");
-    const std::string command = argv[i++];
+    return true;
+}
 
-    // The words after the operation: its arguments, and the options of waiting.
+// The operation and the words after it: its arguments, and the options of waiting.
+struct Command {
+    std::string name;
     std::vector<std::string> words;
     bool wait = false;
     std::optional<std::string> wait_timeout, column, interval;
+    WaitOptions wait_options;
+
+    // Refuses the options of waiting that do not belong to this command.
+    void refuse_extra(bool allowed_wait, bool allowed_column, bool allowed_interval) const {
+        if (wait_timeout && !allowed_wait)
+            throw UsageError("--timeout after \"" + name +
+                             "\" limits a wait (with --wait); the call time-out goes before the "
+                             "operation: vantrelctl --timeout MS " +
+                             name);
+        if (column && !allowed_column) throw UsageError("--column belongs to wait");
+        if (interval && !allowed_interval) throw UsageError("--interval belongs to watch");
+    }
+};
+
+Command parse_command(int argc, char** argv, int i) {
+    Command c;
+    c.name = argv[i++];
     for (; i < argc; ++i) {
         const std::string word = argv[i];
         if (word == "--wait")
-            wait = true;
+            c.wait = true;
         else if (word == "--timeout")
-            wait_timeout = value_of(word);
+            c.wait_timeout = value_of(argc, argv, i, word);
         else if (word == "--column")
-            column = value_of(word);
+            c.column = value_of(argc, argv, i, word);
         else if (word == "--interval")
-            interval = value_of(word);
+            c.interval = value_of(argc, argv, i, word);
         else
-            words.push_back(word);
+            c.words.push_back(word);
     }
-    WaitOptions wait_options;
-    wait_options.timeout_s = kDefaultWaitSeconds;
-    if (wait_timeout) wait_options.timeout_s = seconds(*wait_timeout, "the wait's --timeout");
-    auto refuse_extra = [&](bool allowed_wait, bool allowed_column, bool allowed_interval) {
-        if (wait_timeout && !allowed_wait)
-            throw UsageError("--timeout after \"" + command +
-                             "\" limits a wait (with --wait); the call time-out goes before the "
-                             "operation: vantrelctl --timeout MS " +
-                             command);
-        if (column && !allowed_column) throw UsageError("--column belongs to wait");
-        if (interval && !allowed_interval) throw UsageError("--interval belongs to watch");
-    };
+    c.wait_options.timeout_s = kDefaultWaitSeconds;
+    if (c.wait_timeout) c.wait_options.timeout_s = seconds(*c.wait_timeout, "the wait's --timeout");
+    return c;
+}
 
-    if (command == "status" || command == "watch" || command == "wait") {
-        if (!words.empty())
-            throw UsageError("\"" + command + "\" takes no argument \"" + words.front() + "\"");
-        if (wait) throw UsageError("--wait belongs to home and set_current_column");
-        if (command == "status") {
-            refuse_extra(false, false, false);
-            return run_status(o);
-        }
-        if (command == "watch") {
-            refuse_extra(false, false, true);
-            return run_watch(
-                o, interval ? number(*interval, 50, 60000, "--interval") : kDefaultWatchIntervalMs);
-        }
-        refuse_extra(true, true, false);
-        if (column) wait_options.requested = static_cast<int>(number(*column, 0, 64, "--column"));
-        return run_wait(o, wait_options);
+// status, watch and wait: views of a column selector.
+int run_view(const Options& o, const Command& c) {
+    if (!c.words.empty())
+        throw UsageError("\"" + c.name + "\" takes no argument \"" + c.words.front() + "\"");
+    if (c.wait) throw UsageError("--wait belongs to home and set_current_column");
+    if (c.name == "status") {
+        c.refuse_extra(false, false, false);
+        return run_status(o);
     }
+    if (c.name == "watch") {
+        c.refuse_extra(false, false, true);
+        return run_watch(
+            o, c.interval ? number(*c.interval, 50, 60000, "--interval") : kDefaultWatchIntervalMs);
+    }
+    c.refuse_extra(true, true, false);
+    WaitOptions wait = c.wait_options;
+    if (c.column) wait.requested = static_cast<int>(number(*c.column, 0, 64, "--column"));
+    return run_wait(o, wait);
+}
 
-    const auto named = find_operation(command);
-    if (!named) throw UsageError("no operation \"" + command + "\"");
+// An operation by its name, or a motion waited for with --wait.
+int run_named(const Options& o, const Command& c) {
+    const auto named = find_operation(c.name);
+    if (!named) throw UsageError("no operation \"" + c.name + "\"");
     if (named->kind && *named->kind != Kind::selector && !o.interface_given)
-        throw UsageError("\"" + command + "\" is an operation of the " + kind_name(*named->kind) +
+        throw UsageError("\"" + c.name + "\" is an operation of the " + kind_name(*named->kind) +
                          "; name its interface: vantrelctl " + "--interface " +
-                         (*named->kind == Kind::sipper ? "Sipper" : "RotaryMC") + " " + command);
-    const bool motion = command == "home" || command == "set_current_column";
-    if (wait && !motion) throw UsageError("--wait belongs to home and set_current_column");
-    refuse_extra(wait, false, false);
-    if (wait) {
-        const std::vector<Value> args = parse_arguments(*named->op, words);
+                         (*named->kind == Kind::sipper ? "Sipper" : "RotaryMC") + " " + c.name);
+    const bool motion = c.name == "home" || c.name == "set_current_column";
+    if (c.wait && !motion) throw UsageError("--wait belongs to home and set_current_column");
+    c.refuse_extra(c.wait, false, false);
+    if (c.wait) {
+        const std::vector<Value> args = parse_arguments(*named->op, c.words);
         std::optional<int> target;
         if (!args.empty()) target = std::get<std::int32_t>(args[0]);
-        return run_motion(o, command, target, wait_options);
+        return run_motion(o, c.name, target, c.wait_options);
     }
-    return run_operation(o, *named, words);
+    return run_operation(o, *named, c.words);
+}
+
+int run(int argc, char** argv) {
+    Options o;
+    int i = 1;
+    if (!parse_options(argc, argv, i, o)) {
+        print_usage(stdout);
+        return 0;
+    }
+    if (i >= argc) throw UsageError("no operation given");
+    const Command c = parse_command(argc, argv, i);
+    if (c.name == "status" || c.name == "watch" || c.name == "wait") return run_view(o, c);
+    return run_named(o, c);
 }
 
 }  // namespace

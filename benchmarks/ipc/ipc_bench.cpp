@@ -13,32 +13,27 @@
 // The two round trips are measured in R alternating blocks of N/R calls each, so that load from
 // elsewhere on the machine falls on both alike. Prints one `name=value` line per figure.
 
-#include <linux/futex.h>
 #include <sched.h>
-#include <signal.h>
-#include <sys/mman.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <stdexcept>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "benchmarks/support/figures.h"
+#include "benchmarks/support/futex_pingpong.h"
+#include "benchmarks/support/processes.h"
+#include "benchmarks/support/run.h"
 #include "interface/interface_client.h"
 #include "interface/interface_server.h"
-#include "platform/named_object.h"
-#include "platform/object_name.h"
+#include "tools/client/command_line.h"
 
 using namespace vantrel;
-using Clock = std::chrono::steady_clock;
+using namespace vantrel::bench;
 
 namespace {
 
@@ -109,174 +104,100 @@ class BenchClient : public InterfaceClient {
     BenchOps ops_;
 };
 
-// Two futex words in memory shared with the other process, each with a count of sleepers so that
-// a wake-up costs a system call only when someone sleeps: the cheapest way to hand over and wake.
-struct Word {
-    std::atomic<std::uint32_t> value;
-    std::atomic<std::uint32_t> sleepers;
-};
-
-struct PingPong {
-    Word ping;
-    Word pong;
-};
-
-long futex(std::atomic<std::uint32_t>& word, int op, std::uint32_t value) {
-    return ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), op, value, nullptr,
-                     nullptr, 0);
-}
-
-// Waits until the word is non-zero, takes its value and sets it back to 0.
-std::uint32_t take(Word& word) {
-    for (;;) {
-        if (const std::uint32_t v = word.value.exchange(0)) return v;
-        word.sleepers.fetch_add(1);
-        futex(word.value, FUTEX_WAIT, 0);
-        word.sleepers.fetch_sub(1);
-    }
-}
-
-void give(Word& word, std::uint32_t value) {
-    word.value.store(value);
-    if (word.sleepers.load() > 0) futex(word.value, FUTEX_WAKE, 1);
-}
-
-// Ends the run; main reports it after the processes and objects of the run are gone.
-[[noreturn]] void fail(const std::string& what) {
-    throw std::runtime_error(what);
-}
-
-// The processes of the run and the objects of its scope go however the run ends.
-struct RunGuard {
-    std::vector<pid_t> children;
-    ~RunGuard() {
-        for (pid_t pid : children) ::kill(pid, SIGKILL);
-        for (pid_t pid : children) ::waitpid(pid, nullptr, 0);
-        platform::remove_unheld_objects(platform::ipc_scope());
-    }
-};
-
-double percentile(std::vector<double> samples, double p) {
-    std::sort(samples.begin(), samples.end());
-    const auto index = static_cast<std::size_t>(p * static_cast<double>(samples.size() - 1) + 0.5);
-    return samples[index];
-}
-
+// The server process: serves in a loop until "quit".
 pid_t start_server() {
-    const pid_t pid = ::fork();
-    if (pid < 0) fail("fork failed");
-    if (pid == 0) {
-        {
-            BenchServer server;
-            if (!server.open()) {
-                std::fprintf(stderr, "ipc_bench server: %s\n", server.open_error().c_str());
-                ::_exit(1);
-            }
-            while (!server.quit()) server.service();
-        }  // closes the server's objects: the last holder removes each
-        ::_exit(0);
-    }
-    return pid;
+    return fork_process([] {
+        BenchServer server;  // closed on the way out: the last holder removes each object
+        if (!server.open()) {
+            std::fprintf(stderr, "ipc_bench server: %s\n", server.open_error().c_str());
+            ::_exit(1);
+        }
+        while (!server.quit()) server.service();
+    });
 }
 
-pid_t start_ponger(PingPong* shared) {
-    const pid_t pid = ::fork();
-    if (pid < 0) fail("fork failed");
-    if (pid == 0) {
-        while (take(shared->ping) == 1) give(shared->pong, 1);
-        ::_exit(0);
-    }
-    return pid;
-}
-
-void print(const char* name, double value) {
-    std::printf("%s=%.3f\n", name, value);
-}
-
-}  // namespace
-
-int run(int argc, char** argv) {
+struct Options {
     long calls = 40000, rounds = 8, oneway = 200000;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string flag = argv[i];
-        const long value = std::atol(argv[i + 1]);
-        if (value <= 0) fail("bad value for " + flag);
-        if (flag == "--calls")
-            calls = value;
-        else if (flag == "--rounds")
-            rounds = value;
-        else if (flag == "--oneway")
-            oneway = value;
-        else
-            fail("unknown option " + flag + " (--calls N, --rounds R, --oneway M)");
-    }
-    // Objects of our own, whatever else runs on this machine.
-    ::setenv("VANTREL_IPC_SCOPE", ("ipc_bench-" + std::to_string(::getpid())).c_str(), 1);
+};
 
-    void* memory = ::mmap(nullptr, sizeof(PingPong), PROT_READ | PROT_WRITE,
-                          MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (memory == MAP_FAILED) fail("mmap failed");
-    auto* shared = new (memory) PingPong{};
-    RunGuard guard;
-    const pid_t ponger = start_ponger(shared);
-    guard.children.push_back(ponger);
-    const pid_t server = start_server();
-    guard.children.push_back(server);
+std::optional<int> parse(int argc, char** argv, Options& o) {
+    CLI::App app(
+        "The round trip of a two-way call against a raw futex ping-pong between two "
+        "processes, and one-way calls served per second.",
+        "ipc_bench");
+    app.add_option("--calls", o.calls, "round trips of each kind")->transform(ctl::whole_number(1));
+    app.add_option("--rounds", o.rounds, "alternating blocks the round trips are measured in")
+        ->transform(ctl::whole_number(1));
+    app.add_option("--oneway", o.oneway, "one-way calls pushed")->transform(ctl::whole_number(1));
+    return parse_command_line(app, argc, argv);
+}
 
-    BenchClient client;
-    if (!client.open()) fail(client.open_error());
-    client.set_call_timeout(10000);
-    // The first calls may meet the server's open (which discards them and wakes us with 5).
+// The first calls may meet the server's open (which discards them and wakes us with 5).
+void await_server(BenchClient& client) {
     int rc = -1;
     for (int attempt = 0; attempt < 100 && rc != kCallDone; ++attempt) rc = client.ping();
     if (rc != kCallDone) fail(std::string("server does not answer: ") + describe_call_result(rc));
+}
 
-    const long block = std::max(1L, calls / rounds);
+struct RoundTrips {
     std::vector<double> twoway, pingpong;
-    twoway.reserve(static_cast<std::size_t>(block * rounds));
-    pingpong.reserve(static_cast<std::size_t>(block * rounds));
+};
+
+// Both round trips in alternating blocks, so that load from elsewhere falls on both alike.
+RoundTrips measure_round_trips(BenchClient& client, Ponger& ponger, const Options& o) {
+    const long block = std::max(1L, o.calls / o.rounds);
+    RoundTrips t;
+    t.twoway.reserve(static_cast<std::size_t>(block * o.rounds));
+    t.pingpong.reserve(static_cast<std::size_t>(block * o.rounds));
     for (long i = 0; i < 2000; ++i) {  // warm-up of both paths
         client.ping();
-        give(shared->ping, 1);
-        take(shared->pong);
+        ponger.round_trip();
     }
-    for (long r = 0; r < rounds; ++r) {
+    for (long r = 0; r < o.rounds; ++r) {
         for (long i = 0; i < block; ++i) {
             const auto t0 = Clock::now();
-            give(shared->ping, 1);
-            take(shared->pong);
-            pingpong.push_back(
-                std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+            ponger.round_trip();
+            t.pingpong.push_back(micros_since(t0));
         }
         for (long i = 0; i < block; ++i) {
             const auto t0 = Clock::now();
             if (client.ping() != kCallDone) fail("a two-way call failed");
-            twoway.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+            t.twoway.push_back(micros_since(t0));
         }
     }
-    give(shared->ping, 2);  // ends the ponger
+    return t;
+}
 
-    // One-way calls: as fast as the queue takes them, then one two-way call behind them all.
+struct OneWay {
+    double seconds = 0;
+    long queue_full = 0;
+};
+
+// One-way calls as fast as the queue takes them, then one two-way call behind them all.
+OneWay measure_oneway(BenchClient& client, long count) {
     std::int32_t before = 0;
     if (client.ticks(before) != kCallDone) fail("ticks call failed");
+    OneWay w;
     const auto t0 = Clock::now();
-    long full = 0;
-    for (long i = 0; i < oneway; ++i) {
+    for (long i = 0; i < count; ++i) {
+        int rc;
         while ((rc = client.tick(static_cast<std::int32_t>(i))) == kCallQueueFull) {
-            ++full;
+            ++w.queue_full;
             ::sched_yield();
         }
         if (rc != kCallDone) fail("a one-way call failed");
     }
     std::int32_t after = 0;
     if (client.ticks(after) != kCallDone) fail("ticks call failed");
-    const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-    if (after - before != oneway) fail("one-way calls lost");
-    client.quit();
+    w.seconds = seconds_since(t0);
+    if (after - before != count) fail("one-way calls lost");
+    return w;
+}
 
-    const double tw_median = percentile(twoway, 0.5), tw_p99 = percentile(twoway, 0.99);
-    const double pp_median = percentile(pingpong, 0.5), pp_p99 = percentile(pingpong, 0.99);
-    std::printf("calls=%zu\n", twoway.size());
+void print_figures(const RoundTrips& t, long oneway, const OneWay& w) {
+    const double tw_median = percentile(t.twoway, 0.5), tw_p99 = percentile(t.twoway, 0.99);
+    const double pp_median = percentile(t.pingpong, 0.5), pp_p99 = percentile(t.pingpong, 0.99);
+    std::printf("calls=%zu\n", t.twoway.size());
     print("twoway_median_us", tw_median);
     print("twoway_p99_us", tw_p99);
     print("pingpong_median_us", pp_median);
@@ -284,21 +205,33 @@ int run(int argc, char** argv) {
     print("ratio_median", tw_median / pp_median);
     print("ratio_p99", tw_p99 / pp_p99);
     std::printf("oneway_calls=%ld\n", oneway);
-    print("oneway_per_second", static_cast<double>(oneway) / seconds);
-    std::printf("oneway_queue_full_retries=%ld\n", full);
+    print("oneway_per_second", static_cast<double>(oneway) / w.seconds);
+    std::printf("oneway_queue_full_retries=%ld\n", w.queue_full);
+}
 
-    int status = 0;
-    ::waitpid(ponger, &status, 0);
-    ::waitpid(server, &status, 0);
-    guard.children.clear();
+int run(const Options& o) {
+    RunScope scope("ipc_bench");
+    Ponger ponger;
+    Children children;
+    children.add(start_server());
+
+    BenchClient client;
+    if (!client.open()) fail(client.open_error());
+    client.set_call_timeout(10000);
+    await_server(client);
+    const RoundTrips trips = measure_round_trips(client, ponger, o);
+    ponger.stop();
+    const OneWay oneway = measure_oneway(client, o.oneway);
+    client.quit();
+    print_figures(trips, o.oneway, oneway);
+    children.wait_all();
     return 0;
 }
 
+}  // namespace
+
 int main(int argc, char** argv) {
-    try {
-        return run(argc, argv);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "ipc_bench: %s\n", e.what());
-        return 1;
-    }
+    Options options;
+    if (const auto status = parse(argc, argv, options)) return *status;
+    return run_main("ipc_bench", [&] { return run(options); });
 }

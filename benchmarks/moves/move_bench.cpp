@@ -18,93 +18,29 @@
 // Prints one `name=value` line per figure (medians of the K runs of each); vantrel-sim down and
 // the directory go at the end.
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
+#include <CLI/CLI.hpp>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <map>
-#include <sstream>
-#include <stdexcept>
+#include <memory>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "benchmarks/support/figures.h"
+#include "benchmarks/support/processes.h"
+#include "benchmarks/support/run.h"
 #include "config/configuration_file.h"
 #include "interface/clients.h"
-#include "platform/named_object.h"
-#include "platform/object_name.h"
 #include "sim/board.h"
 #include "sim/profile.h"
-
-extern char** environ;
+#include "tools/client/command_line.h"
 
 using namespace vantrel;
-using Clock = std::chrono::steady_clock;
+using namespace vantrel::bench;
 
 namespace {
-
-[[noreturn]] void fail(const std::string& what) {
-    throw std::runtime_error(what);
-}
-
-std::string bin_dir() {
-    return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
-}
-
-int run_program(const std::vector<std::string>& argv, const std::string& output) {
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) fail("cannot start " + argv[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-}
-
-std::string text_of(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// The simulated analyser in a directory of its own, taken down however the run ends.
-struct Analyser {
-    std::string dir;
-    bool up = false;
-
-    Analyser() {
-        char tmpl[] = "/tmp/move_bench-XXXXXX";
-        if (::mkdtemp(tmpl) == nullptr) fail("mkdtemp failed");
-        dir = tmpl;
-        if (run_program({bin_dir() + "/vantrel-sim", "up", dir}, dir + "/sim.out") != 0)
-            fail("vantrel-sim up failed:\n" + text_of(dir + "/sim.out"));
-        up = true;
-    }
-    ~Analyser() {
-        if (up) run_program({bin_dir() + "/vantrel-sim", "down", dir}, "/dev/null");
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-        platform::remove_unheld_objects(platform::ipc_scope());
-    }
-};
 
 // --- the mechanism's own time -----------------------------------------------------------------
 
@@ -159,12 +95,7 @@ double clamp_s(const Settings& s) {
 
 template <typename Pred>
 bool eventually(Pred pred, int timeout_ms) {
-    const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (Clock::now() < end) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return false;
+    return bench::eventually(pred, timeout_ms, 2);
 }
 
 struct Position {
@@ -181,7 +112,7 @@ Position where(VantrelIF& v) {
 
 // Seconds from `request` until the selector says it is done at `column`.
 double timed(VantrelIF& v, const std::function<int()>& request, std::int32_t column, bool homing,
-             const std::string& dir) {
+             const SimulatedAnalyser& analyser) {
     const auto t0 = Clock::now();
     if (request() != kCallDone) fail("the request was not sent");
     const bool done = eventually(
@@ -193,16 +124,11 @@ double timed(VantrelIF& v, const std::function<int()>& request, std::int32_t col
             return v.get_current_column(at) == kCallDone && at == column;
         },
         60000);
-    const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    const double seconds = seconds_since(t0);
     if (!done)
         fail("no arrival at column " + std::to_string(column) + ":\n" +
-             text_of(dir + "/vantrel.log"));
+             text_of(analyser.path("vantrel.log")));
     return seconds;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 struct Kind {
@@ -210,90 +136,115 @@ struct Kind {
     std::vector<double> measured, physical;
 };
 
-}  // namespace
+// Times the selector's moves and computes the mechanism's own time for each.
+class Mover {
+  public:
+    Mover(VantrelIF& v, const Settings& s, const SimulatedAnalyser& analyser)
+        : v_(v), s_(s), analyser_(analyser), rotor_board_(1, platform::OpenMode::open_existing) {}
 
-int run(int argc, char** argv) {
-    long repeats = 3;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string flag = argv[i];
-        const long value = std::atol(argv[i + 1]);
-        if (flag != "--repeats" || value <= 0) fail("usage: move_bench [--repeats K]");
-        repeats = value;
+    // Homing, recorded in `kind` unless null.
+    void home(Kind* kind) {
+        const double physical = homing_physical();
+        const double seconds = timed(
+            v_, [&] { return v_.home(); }, 1, true, analyser_);
+        const Position at = where(v_);
+        if (kind == nullptr) return;
+        kind->measured.push_back(seconds);
+        kind->physical.push_back(physical + move_s(at.rotor, s_.rotor_velocity, s_.rotor_accel) +
+                                 clamp_s(s_));
     }
-    // Objects of our own, whatever else runs on this machine.
-    ::setenv("VANTREL_IPC_SCOPE", ("move_bench-" + std::to_string(::getpid())).c_str(), 1);
-    Analyser analyser;
-    const Settings s = read_settings(analyser.dir + "/vantrel.cfg");
+    void go(Kind& kind, std::int32_t column) {
+        const Position from = where(v_);
+        const double seconds = timed(
+            v_, [&] { return v_.set_current_column(column); }, column, false, analyser_);
+        const Position to = where(v_);
+        kind.measured.push_back(seconds);
+        kind.physical.push_back(release_s(s_) +
+                                move_s(to.rotor - from.rotor, s_.rotor_velocity, s_.rotor_accel) +
+                                clamp_s(s_));
+    }
 
-    VantrelIF v("Vantrel");
+  private:
+    // The release and the reference search from where the rotor physically is (the travel to
+    // column 1 and the clamp follow).
+    double homing_physical() {
+        const sim::AxisState axis = rotor_board_.snapshot().axes[3];
+        const double search = sim::reference_ahead(axis) - axis.position;
+        return release_s(s_) + move_s(search, s_.rotor_velocity, s_.rotor_accel);
+    }
+
+    VantrelIF& v_;
+    const Settings& s_;
+    const SimulatedAnalyser& analyser_;
+    // The rotor board as the simulator holds it: where the axis physically is, and its switch.
+    sim::BoardHandle rotor_board_;
+};
+
+// Resets the selector, waits until it is READY; its capacity.
+std::int32_t make_ready(VantrelIF& v, const SimulatedAnalyser& analyser) {
     if (!v.open()) fail(v.open_error());
     v.set_call_timeout(5000);
     std::int32_t state = -1;
     if (v.reset() != kCallDone ||
         !eventually([&] { return v.get_state(state) == kCallDone && state == 1; }, 20000))
-        fail("the selector did not become READY:\n" + text_of(analyser.dir + "/vantrel.log"));
+        fail("the selector did not become READY:\n" + text_of(analyser.path("vantrel.log")));
     std::int32_t capacity = 0;
     if (v.get_capacity(capacity) != kCallDone || capacity < 2) fail("no capacity");
+    return capacity;
+}
 
-    // The rotor board as the simulator holds it: where the axis physically is, and its switch.
-    // Closed before vantrel-sim down, so that the board's objects go with the board manager.
-    auto rotor_board = std::make_unique<sim::BoardHandle>(1, platform::OpenMode::open_existing);
-    const auto homing_physical = [&] {
-        const sim::AxisState axis = rotor_board->snapshot().axes[3];
-        const double search = sim::reference_ahead(axis) - axis.position;
-        return release_s(s) + move_s(search, s.rotor_velocity, s.rotor_accel);  // + to column 1
-    };
-    const auto home = [&](Kind* kind) {
-        const double physical = homing_physical();
-        const double seconds = timed(
-            v, [&] { return v.home(); }, 1, true, analyser.dir);
-        const Position at = where(v);
-        if (kind == nullptr) return;
-        kind->measured.push_back(seconds);
-        kind->physical.push_back(physical + move_s(at.rotor, s.rotor_velocity, s.rotor_accel) +
-                                 clamp_s(s));
-    };
-    const auto go = [&](Kind& kind, std::int32_t column) {
-        const Position from = where(v);
-        const double seconds = timed(
-            v, [&] { return v.set_current_column(column); }, column, false, analyser.dir);
-        const Position to = where(v);
-        kind.measured.push_back(seconds);
-        kind.physical.push_back(release_s(s) +
-                                move_s(to.rotor - from.rotor, s.rotor_velocity, s.rotor_accel) +
-                                clamp_s(s));
-    };
-
-    home(nullptr);  // from wherever the board was made
-    const std::int32_t half = capacity / 2;
-    Kind one{"move_1_column", {}, {}}, two{"move_2_columns", {}, {}},
-        most{"move_" + std::to_string(half) + "_columns", {}, {}}, homing{"homing", {}, {}};
-    const std::int32_t far = 4 + half <= capacity ? 4 + half : 4 - half;
-    for (long r = 0; r < repeats; ++r) {
-        go(one, 2);     // 1 -> 2
-        go(two, 4);     // 2 -> 4
-        go(most, far);  // capacity/2 columns on
-        home(&homing);  // back to column 1
-    }
-    rotor_board.reset();
-
+void print_figures(std::int32_t capacity, long repeats, const Settings& s,
+                   const std::vector<const Kind*>& kinds) {
     std::printf("capacity=%d\nrepeats=%ld\n", capacity, repeats);
     std::printf("release_s=%.3f\nbuzz_s=%.3f\nclamp_s=%.3f\n", release_s(s), buzz_s(s), clamp_s(s));
-    for (const Kind* k : {&one, &two, &most, &homing}) {
-        const double measured = median(k->measured), physical = median(k->physical);
+    for (const Kind* k : kinds) {
+        const double measured = percentile(k->measured, 0.5);
+        const double physical = percentile(k->physical, 0.5);
         std::printf("%s_measured_s=%.3f\n%s_physical_s=%.3f\n", k->name.c_str(), measured,
                     k->name.c_str(), physical);
         std::printf("%s_overhead_s=%.3f\n%s_ratio=%.2f\n", k->name.c_str(), measured - physical,
                     k->name.c_str(), measured / physical);
     }
+}
+
+std::optional<int> parse(int argc, char** argv, long& repeats) {
+    CLI::App app(
+        "Homing and column changes through the running selector, against the time the "
+        "simulated mechanism's profiles need for the same moves.",
+        "move_bench");
+    app.add_option("--repeats", repeats, "runs of each move")->transform(ctl::whole_number(1));
+    return parse_command_line(app, argc, argv);
+}
+
+int run(long repeats) {
+    RunScope scope("move_bench");
+    SimulatedAnalyser analyser("move_bench");
+    const Settings s = read_settings(analyser.path("vantrel.cfg"));
+    VantrelIF v("Vantrel");
+    const std::int32_t capacity = make_ready(v, analyser);
+    // Closed before vantrel-sim down, so that the board's objects go with the board manager.
+    auto mover = std::make_unique<Mover>(v, s, analyser);
+
+    mover->home(nullptr);  // from wherever the board was made
+    const std::int32_t half = capacity / 2;
+    Kind one{"move_1_column", {}, {}}, two{"move_2_columns", {}, {}},
+        most{"move_" + std::to_string(half) + "_columns", {}, {}}, homing{"homing", {}, {}};
+    const std::int32_t far = 4 + half <= capacity ? 4 + half : 4 - half;
+    for (long r = 0; r < repeats; ++r) {
+        mover->go(one, 2);     // 1 -> 2
+        mover->go(two, 4);     // 2 -> 4
+        mover->go(most, far);  // capacity/2 columns on
+        mover->home(&homing);  // back to column 1
+    }
+    mover.reset();
+    print_figures(capacity, repeats, s, {&one, &two, &most, &homing});
     return 0;
 }
 
+}  // namespace
+
 int main(int argc, char** argv) {
-    try {
-        return run(argc, argv);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "move_bench: %s\n", e.what());
-        return 1;
-    }
+    long repeats = 3;
+    if (const auto status = parse(argc, argv, repeats)) return *status;
+    return run_main("move_bench", [&] { return run(repeats); });
 }

@@ -24,136 +24,60 @@
 // The programs are taken from the directory of this one, or from --programs DIR (an older build,
 // to compare). Prints one `name=value` line per figure.
 
-#include <fcntl.h>
-#include <linux/futex.h>
 #include <sched.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/mman.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <stdexcept>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "benchmarks/support/figures.h"
+#include "benchmarks/support/futex_pingpong.h"
+#include "benchmarks/support/processes.h"
+#include "benchmarks/support/run.h"
 #include "interface/clients.h"
-#include "platform/named_object.h"
-#include "platform/object_name.h"
-
-extern char** environ;
+#include "tools/client/command_line.h"
 
 using namespace vantrel;
-using Clock = std::chrono::steady_clock;
+using namespace vantrel::bench;
 
 namespace {
 
-// Ends the run; the processes started so far are stopped on the way out (main catches it).
-[[noreturn]] void fail(const std::string& what) {
-    throw std::runtime_error(what);
-}
-
-// --- the floor: two processes waking each other through two futex words --------------------
-
-struct PingPong {
-    std::atomic<std::uint32_t> ping;
-    std::atomic<std::uint32_t> pong;
-};
-
-long futex(std::atomic<std::uint32_t>& word, int op, std::uint32_t value) {
-    return ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), op, value, nullptr,
-                     nullptr, 0);
-}
-
-std::uint32_t take(std::atomic<std::uint32_t>& word) {
-    for (;;) {
-        if (const std::uint32_t v = word.exchange(0)) return v;
-        futex(word, FUTEX_WAIT, 0);
-    }
-}
-
-void give(std::atomic<std::uint32_t>& word, std::uint32_t value) {
-    word.store(value);
-    futex(word, FUTEX_WAKE, 1);
-}
-
-pid_t start_ponger(PingPong* shared) {
-    const pid_t pid = ::fork();
-    if (pid < 0) fail("fork failed");
-    if (pid == 0) {
-        while (take(shared->ping) == 1) give(shared->pong, 1);
-        ::_exit(0);
-    }
-    return pid;
-}
-
 // --- the analyser's processes -------------------------------------------------------------------
-
-std::string own_dir() {
-    return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
-}
-
-// Where vantrel and vantrel-peer are taken from.
-std::string programs_dir = own_dir();
-
-std::string bin_dir() {
-    return programs_dir;
-}
-
-pid_t spawn(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) fail("cannot start " + argv[0]);
-    return pid;
-}
 
 void write_file(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
 template <typename Pred>
-bool eventually(Pred pred, int timeout_ms = 20000) {
-    const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (Clock::now() < end) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+bool eventually(Pred pred) {
+    return bench::eventually(pred, 20000, 10);
 }
 
+// The stand-in peers and the selector, from `programs`, in a directory of their own; stopped
+// however the run ends.
 struct Analyser {
-    std::string dir;
-    std::vector<pid_t> peers;
+    std::string programs;
+    ScratchDir dir{"system_bench"};
+    Children children;
     pid_t selector = -1;
 
-    Analyser() {
-        char tmpl[] = "/tmp/system_bench-XXXXXX";
-        if (::mkdtemp(tmpl) == nullptr) fail("mkdtemp failed");
-        dir = tmpl;
+    explicit Analyser(std::string programs_dir) : programs(std::move(programs_dir)) {
         const std::string common = "FREQ = 1;\nLOGSERVERIF = \"NoLogServer\";\n";
         const std::string selector = "FREQ = 10;\nLOGSERVERIF = \"NoLogServer\";\n";
-        write_file(dir + "/rotary.cfg", common + "BOARD_ID = 1;\nREFERENCE_POSITION = -500.0;\n");
-        write_file(dir + "/linear.cfg", common + "BOARD_ID = 2;\n");
-        write_file(dir + "/sipper.cfg", common);
-        write_file(dir + "/vantrel.cfg",
+        write_file(path("rotary.cfg"), common + "BOARD_ID = 1;\nREFERENCE_POSITION = -500.0;\n");
+        write_file(path("linear.cfg"), common + "BOARD_ID = 2;\n");
+        write_file(path("sipper.cfg"), common);
+        write_file(path("vantrel.cfg"),
                    selector +
                        "COLUMNSTATS = \"columns.dat\";\nDEVICE_PRESENT = 1;\nPOS0 = 200;\n"
                        "POS1 = 1000;\nGRIPPERSTROKE = 1000;\nGRIPPERVELOCITY = 20000;\n"
@@ -162,21 +86,22 @@ struct Analyser {
                        "AUTO_COLUMN_SWITCH = 1;\nP1_PRES_LIMIT = 2.5;\nP3_PRES_LIMIT = 7.25;\n"
                        "SAMPLE_LIMIT = 500;\n");
     }
+    std::string path(const std::string& file) const { return dir.path() + "/" + file; }
     // Starts the peers, then the selector. Apart from the constructor, so that the destructor
     // stops whatever started before a failure.
     void start() {
         start_peer<NI7344IF>("boardmgr", "RotaryMC", "rotary");
         start_peer<NI7344IF>("boardmgr", "LinearMC", "linear");
         start_peer<SipperIF>("sipper", "Sipper", "sipper");
-        selector =
-            spawn({bin_dir() + "/vantrel", "Vantrel", dir + "/vantrel.log", dir + "/vantrel.cfg"});
+        selector = children.add(
+            spawn({programs + "/vantrel", "Vantrel", path("vantrel.log"), path("vantrel.cfg")}));
     }
     // The probe is of the peer's own client class: should it open the interface before the peer
     // does, it creates the properties segment, and with the size of its class.
     template <typename Client>
-    void start_peer(const char* kind, const char* name, const char* file) {
-        peers.push_back(spawn({bin_dir() + "/vantrel-peer", kind, name, dir + "/" + file + ".log",
-                               dir + "/" + file + ".cfg"}));
+    void start_peer(const char* kind, const char* name, const std::string& file) {
+        children.add(spawn(
+            {programs + "/vantrel-peer", kind, name, path(file + ".log"), path(file + ".cfg")}));
         Client probe(name);
         probe.open();
         if (!eventually([&] {
@@ -184,15 +109,6 @@ struct Analyser {
                 return probe.get_state(state) == kCallDone;
             }))
             fail(std::string("peer ") + name + " does not serve");
-    }
-    ~Analyser() {
-        for (pid_t p : peers) ::kill(p, SIGKILL);
-        if (selector > 0) ::kill(selector, SIGKILL);
-        for (pid_t p : peers) ::waitpid(p, nullptr, 0);
-        if (selector > 0) ::waitpid(selector, nullptr, 0);
-        std::filesystem::remove_all(dir);
-        // The killed processes left their named objects behind.
-        platform::remove_unheld_objects(platform::ipc_scope());
     }
 };
 
@@ -237,8 +153,7 @@ Quiet quiet_period(pid_t pid, long seconds) {
     const auto t0 = Clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     const Usage u1 = usage(pid);
-    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-    return {wall, u1.cpu_seconds - u0.cpu_seconds,
+    return {seconds_since(t0), u1.cpu_seconds - u0.cpu_seconds,
             static_cast<double>(u1.voluntary_switches - u0.voluntary_switches)};
 }
 
@@ -249,156 +164,105 @@ void print_quiet(const char* name, const Quiet& q) {
     std::printf("%s_wakeups_per_second=%.2f\n", name, q.wakeups / q.seconds);
 }
 
-// Binds a process (all of it when called before it starts threads) to one processor.
-bool pin(int cpu, pid_t pid) {
-    if (cpu >= static_cast<int>(std::thread::hardware_concurrency())) return false;
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
-    return ::sched_setaffinity(pid, sizeof set, &set) == 0;
-}
-
-void unpin(pid_t pid) {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    for (unsigned cpu = 0; cpu < std::thread::hardware_concurrency(); ++cpu) CPU_SET(cpu, &set);
-    ::sched_setaffinity(pid, sizeof set, &set);
-}
-
-double percentile(std::vector<double> samples, double p) {
-    std::sort(samples.begin(), samples.end());
-    const auto index = static_cast<std::size_t>(p * static_cast<double>(samples.size() - 1) + 0.5);
-    return samples[index];
-}
-
-void print(const char* name, double value) {
-    std::printf("%s=%.3f\n", name, value);
-}
-
-double micros_since(Clock::time_point t0) {
-    return std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
-}
-
-}  // namespace
-
-int run(int argc, char** argv) {
+struct Options {
     long calls = 30000, rounds = 10, oneway = 100000, idle_seconds = 60, running_seconds = 20;
     std::string placement = "same";
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string flag = argv[i];
-        if (flag == "--placement") {
-            placement = argv[i + 1];
-            continue;
-        }
-        if (flag == "--programs") {
-            programs_dir = argv[i + 1];
-            continue;
-        }
-        const long value = std::atol(argv[i + 1]);
-        if (value <= 0) fail("bad value for " + flag);
-        if (flag == "--calls")
-            calls = value;
-        else if (flag == "--rounds")
-            rounds = value;
-        else if (flag == "--oneway")
-            oneway = value;
-        else if (flag == "--idle-seconds")
-            idle_seconds = value;
-        else if (flag == "--running-seconds")
-            running_seconds = value;
-        else
-            fail("unknown option " + flag +
-                 " (--calls N, --rounds R, --oneway M, --idle-seconds S, --running-seconds T, "
-                 "--placement P, --programs DIR)");
-    }
-    // Objects of our own, whatever else runs on this machine.
-    ::setenv("VANTREL_IPC_SCOPE", ("system_bench-" + std::to_string(::getpid())).c_str(), 1);
+    std::string programs = own_dir();  // where vantrel and vantrel-peer are taken from
+};
 
-    void* memory = ::mmap(nullptr, sizeof(PingPong), PROT_READ | PROT_WRITE,
-                          MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (memory == MAP_FAILED) fail("mmap failed");
-    auto* shared = new (memory) PingPong{};
-    const pid_t ponger = start_ponger(shared);
-    // Ends the ponger however the run ends.
-    struct Ponger {
-        pid_t pid;
-        ~Ponger() {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-    } ponger_guard{ponger};
+std::optional<int> parse(int argc, char** argv, Options& o) {
+    CLI::App app(
+        "The running vantrel program against the floor of the machine: call round "
+        "trips, one-way calls served per second, idle and running cost.",
+        "system_bench");
+    app.add_option("--calls", o.calls, "round trips of each kind")->transform(ctl::whole_number(1));
+    app.add_option("--rounds", o.rounds, "alternating blocks the round trips are measured in")
+        ->transform(ctl::whole_number(1));
+    app.add_option("--oneway", o.oneway, "one-way calls pushed")->transform(ctl::whole_number(1));
+    app.add_option("--idle-seconds", o.idle_seconds, "seconds of READY without calls")
+        ->transform(ctl::whole_number(1));
+    app.add_option("--running-seconds", o.running_seconds, "seconds of RUNNING at FREQ 10")
+        ->transform(ctl::whole_number(1));
+    app.add_option("--placement", o.placement,
+                   "same: every process of the round trips on processor 0; split: this one on "
+                   "0, the ponger and the selector on 1; free: pinned nowhere")
+        ->check(CLI::IsMember({"same", "split", "free"}));
+    app.add_option("--programs", o.programs, "the directory of the programs to measure");
+    return parse_command_line(app, argc, argv);
+}
 
-    Analyser analyser;
-    analyser.start();
-    // The round trips between the same processors, so that the scheduler's placement (which
-    // varies from run to run, and on a virtual machine costs more than the calls themselves when a
-    // wake-up crosses to another processor) falls on both alike: "same" (the default) puts this
-    // process, the ponger and the selector on one processor, "split" this process on one and the
-    // ponger and the selector on another, "free" pins nothing.
-    bool pinned = false;
-    if (placement == "split")
-        pinned = pin(0, ::getpid()) && pin(1, ponger) && pin(1, analyser.selector);
-    else if (placement == "same")
-        pinned = pin(0, ::getpid()) && pin(0, ponger) && pin(0, analyser.selector);
-    else if (placement != "free")
-        fail("unknown placement " + placement + " (same, split, free)");
-    VantrelIF v("Vantrel");
-    if (!v.open()) fail(v.open_error());
-    v.set_call_timeout(10000);
+// The round trips between the same processors, so that the scheduler's placement (which varies
+// from run to run, and on a virtual machine costs more than the calls themselves when a wake-up
+// crosses to another processor) falls on both alike: "same" (the default) puts this process, the
+// ponger and the selector on one processor, "split" this process on one and the ponger and the
+// selector on another, "free" pins nothing. Whether they could be placed so.
+bool place(const std::string& placement, pid_t ponger, pid_t selector) {
+    if (placement == "split") return pin(0) && pin(1, ponger) && pin(1, selector);
+    if (placement == "same") return pin(0) && pin(0, ponger) && pin(0, selector);
+    return false;
+}
+
+// Resets the selector and waits until it is READY.
+void make_ready(VantrelIF& v, const Analyser& analyser) {
     std::int32_t state = -1;
     if (!eventually([&] { return v.get_state(state) == kCallDone && state == 0; }))
         fail("the selector does not serve");
     if (v.reset() != kCallDone) fail("reset failed");
-    if (!eventually([&] { return v.get_state(state) == kCallDone && state == 1; })) {
-        std::ifstream log(analyser.dir + "/vantrel.log");
-        std::stringstream text;
-        text << log.rdbuf();
+    if (!eventually([&] { return v.get_state(state) == kCallDone && state == 1; }))
         fail("the selector did not become READY (state " + std::to_string(state) + "):\n" +
-             text.str());
-    }
+             text_of(analyser.path("vantrel.log")));
+}
 
-    // Round trips, in alternating blocks.
-    const long block = std::max(1L, calls / rounds);
+struct RoundTrips {
     std::vector<double> pingpong, get_state, is_busy;
+};
+
+// The three round trips in alternating blocks.
+RoundTrips measure_round_trips(VantrelIF& v, Ponger& ponger, const Options& o) {
+    const long block = std::max(1L, o.calls / o.rounds);
+    RoundTrips t;
+    std::int32_t state = -1;
     for (long i = 0; i < 2000; ++i) {  // warm-up of every path
-        give(shared->ping, 1);
-        take(shared->pong);
+        ponger.round_trip();
         v.get_state(state);
         bool busy = false;
         v.is_busy(busy);
     }
-    for (long r = 0; r < rounds; ++r) {
+    for (long r = 0; r < o.rounds; ++r) {
         for (long i = 0; i < block; ++i) {
             const auto t0 = Clock::now();
-            give(shared->ping, 1);
-            take(shared->pong);
-            pingpong.push_back(micros_since(t0));
+            ponger.round_trip();
+            t.pingpong.push_back(micros_since(t0));
         }
         for (long i = 0; i < block; ++i) {
             const auto t0 = Clock::now();
             if (v.get_state(state) != kCallDone || state != 1) fail("a get_state call failed");
-            get_state.push_back(micros_since(t0));
+            t.get_state.push_back(micros_since(t0));
         }
         for (long i = 0; i < block; ++i) {
             bool busy = true;
             const auto t0 = Clock::now();
             if (v.is_busy(busy) != kCallDone || busy) fail("an is_busy call failed");
-            is_busy.push_back(micros_since(t0));
+            t.is_busy.push_back(micros_since(t0));
         }
     }
-    give(shared->ping, 2);  // ends the ponger
-    // The rest on any processor: the main loop serves one-way calls while this process pushes.
-    unpin(::getpid());
-    unpin(analyser.selector);
+    return t;
+}
 
-    // One-way calls served per second: all of them, then one two-way call behind them.
+struct OneWay {
+    double seconds = 0;
+    long queue_full = 0;
+};
+
+// One-way calls served per second: all of them, then one two-way call behind them.
+OneWay measure_oneway(VantrelIF& v, long count) {
     int rc = 0;
-    long full = 0;
+    OneWay w;
     const auto t0 = Clock::now();
-    for (long i = 1; i <= oneway; ++i) {
+    for (long i = 1; i <= count; ++i) {
         while ((rc = v.set_pres_limits(static_cast<double>(i), -static_cast<double>(i))) ==
                kCallQueueFull) {
-            ++full;
+            ++w.queue_full;
             ::sched_yield();
         }
         if (rc != kCallDone) fail("a one-way call failed");
@@ -406,27 +270,42 @@ int run(int argc, char** argv) {
     double p1 = 0, p3 = 0;
     while ((rc = v.get_pres_limits(p1, p3)) == kCallQueueFull) ::sched_yield();
     if (rc != kCallDone) fail(std::string("get_pres_limits: ") + describe_call_result(rc));
-    const double oneway_seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-    if (p1 != static_cast<double>(oneway) || p3 != -static_cast<double>(oneway))
+    w.seconds = seconds_since(t0);
+    if (p1 != static_cast<double>(count) || p3 != -static_cast<double>(count))
         fail("the last one-way call was not served before the two-way call behind it");
+    return w;
+}
 
-    // Idle: READY, no calls; then RUNNING at its update rate, no calls.
+struct QuietCost {
+    Quiet idle;
+    long idle_rss = 0, idle_anon = 0;
+    Quiet running;
+};
+
+// READY, no calls; then RUNNING at its update rate, no calls.
+QuietCost measure_quiet(VantrelIF& v, pid_t selector, const Options& o) {
+    QuietCost c;
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    const Quiet idle = quiet_period(analyser.selector, idle_seconds);
-    const long idle_rss = proc_status_kb(analyser.selector, "VmRSS");
-    const long idle_anon = proc_status_kb(analyser.selector, "RssAnon");
+    c.idle = quiet_period(selector, o.idle_seconds);
+    c.idle_rss = proc_status_kb(selector, "VmRSS");
+    c.idle_anon = proc_status_kb(selector, "RssAnon");
     if (v.run() != kCallDone) fail("run failed");
+    std::int32_t state = -1;
     if (!eventually([&] { return v.get_state(state) == kCallDone && state == 2; }))
         fail("the selector did not become RUNNING");
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    const Quiet running = quiet_period(analyser.selector, running_seconds);
+    c.running = quiet_period(selector, o.running_seconds);
     v.stop();
+    return c;
+}
 
-    const double pp_median = percentile(pingpong, 0.5), pp_p99 = percentile(pingpong, 0.99);
-    const double gs_median = percentile(get_state, 0.5), gs_p99 = percentile(get_state, 0.99);
-    const double ib_median = percentile(is_busy, 0.5), ib_p99 = percentile(is_busy, 0.99);
-    std::printf("calls_each=%zu\n", pingpong.size());
-    std::printf("placement=%s\n", pinned || placement == "free" ? placement.c_str() : "free");
+void print_figures(const RoundTrips& t, const std::string& placement, long oneway, const OneWay& w,
+                   const QuietCost& c) {
+    const double pp_median = percentile(t.pingpong, 0.5), pp_p99 = percentile(t.pingpong, 0.99);
+    const double gs_median = percentile(t.get_state, 0.5), gs_p99 = percentile(t.get_state, 0.99);
+    const double ib_median = percentile(t.is_busy, 0.5), ib_p99 = percentile(t.is_busy, 0.99);
+    std::printf("calls_each=%zu\n", t.pingpong.size());
+    std::printf("placement=%s\n", placement.c_str());
     print("pingpong_median_us", pp_median);
     print("pingpong_p99_us", pp_p99);
     print("get_state_median_us", gs_median);
@@ -438,22 +317,41 @@ int run(int argc, char** argv) {
     print("is_busy_ratio_median", ib_median / pp_median);
     print("is_busy_ratio_p99", ib_p99 / pp_p99);
     std::printf("oneway_calls=%ld\n", oneway);
-    print("oneway_per_second", static_cast<double>(oneway) / oneway_seconds);
-    std::printf("oneway_queue_full_retries=%ld\n", full);
-    print_quiet("idle", idle);
-    std::printf("idle_vmrss_kb=%ld\n", idle_rss);
-    std::printf("idle_rss_anon_kb=%ld\n", idle_anon);
-    print_quiet("running_freq10", running);
+    print("oneway_per_second", static_cast<double>(oneway) / w.seconds);
+    std::printf("oneway_queue_full_retries=%ld\n", w.queue_full);
+    print_quiet("idle", c.idle);
+    std::printf("idle_vmrss_kb=%ld\n", c.idle_rss);
+    std::printf("idle_rss_anon_kb=%ld\n", c.idle_anon);
+    print_quiet("running_freq10", c.running);
+}
 
+int run(const Options& o) {
+    RunScope scope("system_bench");
+    Ponger ponger;
+    Analyser analyser(o.programs);
+    analyser.start();
+    const bool pinned = place(o.placement, ponger.pid(), analyser.selector);
+    VantrelIF v("Vantrel");
+    if (!v.open()) fail(v.open_error());
+    v.set_call_timeout(10000);
+    make_ready(v, analyser);
+
+    const RoundTrips trips = measure_round_trips(v, ponger, o);
+    ponger.stop();
+    // The rest on any processor: the main loop serves one-way calls while this process pushes.
+    unpin(::getpid());
+    unpin(analyser.selector);
+    const OneWay oneway = measure_oneway(v, o.oneway);
+    const QuietCost quiet = measure_quiet(v, analyser.selector, o);
+    print_figures(trips, pinned ? o.placement : "free", o.oneway, oneway, quiet);
     v.kill();
     return 0;
 }
 
+}  // namespace
+
 int main(int argc, char** argv) {
-    try {
-        return run(argc, argv);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "system_bench: %s\n", e.what());
-        return 1;
-    }
+    Options options;
+    if (const auto status = parse(argc, argv, options)) return *status;
+    return run_main("system_bench", [&] { return run(options); });
 }

@@ -18,13 +18,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
+#include "benchmarks/support/processes.h"
+#include "benchmarks/support/run.h"
 #include "iceoryx_hoofs/log/logmanager.hpp"
 #include "iceoryx_posh/popo/client.hpp"
 #include "iceoryx_posh/popo/server.hpp"
@@ -34,7 +35,6 @@
 namespace vantrel::bench {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 const iox::capro::ServiceDescription kService{"VantrelBench", "Call", "PlusOne"};
 // RouDi's channel for the runtimes: a Unix socket of this name in /tmp (iceoryx 2.0).
 constexpr const char* kRoudiSocket = "/tmp/roudi";
@@ -67,7 +67,7 @@ bool answer_requests() {
 // finds a registered process gone.
 [[noreturn]] void serve(int cpu) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (cpu >= 0) pin_to(cpu);
+    if (cpu >= 0) pin(cpu);
     quiet_logs();
     iox::runtime::PoshRuntime::initRuntime("vantrel-bench-server");
     std::exit(answer_requests() ? 0 : 1);
@@ -135,11 +135,9 @@ std::string find_roudi() {
     return "";
 }
 
-std::string text_of(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    std::string text = s.str();
+// The file's text without the line ends and spaces it ends with.
+std::string trimmed_text_of(const std::string& path) {
+    std::string text = text_of(path);
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     return text;
 }
@@ -222,7 +220,7 @@ bool start_roudi(std::string& why_not) {
     keeper_pipe = fds[1];
     const auto end = Clock::now() + std::chrono::seconds(10);
     while (::lstat(kRoudiSocket, &st) != 0) {
-        const std::string log = text_of(dir + "/roudi.log");
+        const std::string log = trimmed_text_of(dir + "/roudi.log");
         if (::waitpid(keeper, nullptr, WNOHANG) == keeper) {
             why_not = "iox-roudi ended at start: " + log;
             return false;

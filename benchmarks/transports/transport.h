@@ -23,9 +23,6 @@ struct Placement {
     int server_cpu = -1;
 };
 
-// Binds the calling thread (and what it starts later) to `cpu`; false when there is no such cpu.
-bool pin_to(int cpu);
-
 // iceoryx request/response through its RouDi daemon, which it starts (iox-roudi from PATH) and
 // stops again. Null with `why_not` set when it cannot run here.
 std::unique_ptr<Transport> start_iceoryx(const Placement& placement, std::string& why_not);

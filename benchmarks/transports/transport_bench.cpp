@@ -18,35 +18,30 @@
 // runs both sides on processor 0, "split" the caller on 0 and the servers on 1, "free" pins
 // nothing.
 
-#include <linux/futex.h>
-#include <sched.h>
-#include <signal.h>
-#include <sys/mman.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
-#include <atomic>
-#include <chrono>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <functional>
-#include <stdexcept>
+#include <memory>
+#include <new>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "benchmarks/support/figures.h"
+#include "benchmarks/support/futex_pingpong.h"
+#include "benchmarks/support/processes.h"
+#include "benchmarks/support/run.h"
 #include "benchmarks/transports/transport.h"
 #include "interface/interface_client.h"
 #include "interface/interface_server.h"
-#include "platform/named_object.h"
-#include "platform/object_name.h"
+#include "tools/client/command_line.h"
 
 #ifdef VANTREL_HAVE_ZMQ
 #include <zmq.h>
@@ -54,90 +49,29 @@
 
 using namespace vantrel;
 using namespace vantrel::bench;
-using Clock = std::chrono::steady_clock;
-
-namespace vantrel::bench {
-
-bool pin_to(int cpu) {
-    if (cpu < 0 || cpu >= static_cast<int>(std::thread::hardware_concurrency())) return false;
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
-    return ::sched_setaffinity(0, sizeof set, &set) == 0;
-}
-
-}  // namespace vantrel::bench
 
 namespace {
 
-[[noreturn]] void fail(const std::string& what) {
-    throw std::runtime_error(what);
-}
-
-// Forks a server process that pins itself as placed, runs `body` and exits.
+// A server process, pinned as placed, that runs `body` and exits.
 pid_t fork_server(const Placement& placement, const std::function<void()>& body) {
-    const pid_t pid = ::fork();
-    if (pid < 0) fail("fork failed");
-    if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // no server outlives a run that died
-        if (placement.server_cpu >= 0) pin_to(placement.server_cpu);
-        try {
-            body();
-        } catch (...) {
-            ::_exit(1);
-        }
-        ::_exit(0);
-    }
-    return pid;
-}
-
-void reap(pid_t pid) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    return fork_process(body, placement.server_cpu);
 }
 
 // --- the floor: two futex words in shared memory --------------------------------------------
-
-struct Word {
-    std::atomic<std::uint32_t> value;  // 0: empty
-    std::atomic<std::uint32_t> sleepers;
-};
-
-long futex(std::atomic<std::uint32_t>& word, int op, std::uint32_t value) {
-    return ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), op, value, nullptr,
-                     nullptr, 0);
-}
-
-std::uint32_t take(Word& word) {
-    for (;;) {
-        if (const std::uint32_t v = word.value.exchange(0)) return v;
-        word.sleepers.fetch_add(1);
-        futex(word.value, FUTEX_WAIT, 0);
-        word.sleepers.fetch_sub(1);
-    }
-}
-
-void give(Word& word, std::uint32_t value) {
-    word.value.store(value);
-    if (word.sleepers.load() > 0) futex(word.value, FUTEX_WAKE, 1);
-}
 
 // Requests and answers are never 0 (0 means empty): the request travels as n + 1.
 class FutexTransport final : public Transport {
   public:
     explicit FutexTransport(const Placement& placement) {
-        void* memory = ::mmap(nullptr, sizeof(Words), PROT_READ | PROT_WRITE,
-                              MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-        if (memory == MAP_FAILED) fail("mmap failed");
-        words_ = new (memory) Words{};
+        words_ = new (map_shared(sizeof(Words))) Words{};
         server_ = fork_server(placement, [w = words_] {
             for (std::uint32_t v; (v = take(w->request)) != kEnd;) give(w->answer, v + 1);
         });
     }
     ~FutexTransport() override {
         give(words_->request, kEnd);
-        reap(server_);
-        ::munmap(words_, sizeof(Words));
+        wait_exit(server_);
+        unmap_shared(words_, sizeof(Words));
     }
     std::uint32_t call(std::uint32_t request) override {
         give(words_->request, request + 1);
@@ -147,7 +81,7 @@ class FutexTransport final : public Transport {
   private:
     static constexpr std::uint32_t kEnd = 0xFFFFFFFF;
     struct Words {
-        Word request, answer;
+        FutexWord request, answer;
     };
     Words* words_ = nullptr;
     pid_t server_ = -1;
@@ -217,7 +151,7 @@ class InterfaceTransport final : public Transport {
     ~InterfaceTransport() override {
         std::int32_t answer = 0;
         client_.plus_one(-1, answer);
-        reap(server_);
+        wait_exit(server_);
     }
     std::uint32_t call(std::uint32_t request) override {
         std::int32_t answer = 0;
@@ -263,7 +197,7 @@ class SocketTransport final : public Transport {
     ~SocketTransport() override {
         // Servers forked later hold this end too, so closing it would not end the server.
         write_word(fd_, kEnd);
-        reap(server_);
+        wait_exit(server_);
         ::close(fd_);
     }
     std::uint32_t call(std::uint32_t request) override {
@@ -311,7 +245,7 @@ class ZmqTransport final : public Transport {
     ~ZmqTransport() override {
         const std::uint32_t end = kEnd;
         zmq_send(req_, &end, sizeof end, 0);
-        reap(server_);
+        wait_exit(server_);
         const int linger = 0;
         zmq_setsockopt(req_, ZMQ_LINGER, &linger, sizeof linger);
         zmq_close(req_);
@@ -355,78 +289,62 @@ struct Measured {
     std::vector<double> micros;
 };
 
-double percentile(std::vector<double> samples, double p) {
-    std::sort(samples.begin(), samples.end());
-    const auto index = static_cast<std::size_t>(p * static_cast<double>(samples.size() - 1) + 0.5);
-    return samples[index];
-}
-
 void measure(Measured& m, long count, std::uint32_t& next) {
     for (long i = 0; i < count; ++i, ++next) {
         const auto t0 = Clock::now();
         const std::uint32_t answer = m.transport->call(next);
-        const auto t1 = Clock::now();
+        const double micros = micros_since(t0);
         if (answer != next + 1) fail(m.name + ": wrong answer");
-        m.micros.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
+        m.micros.push_back(micros);
     }
 }
 
-// Removes what this run left, whatever ended it.
-struct RunFiles {
-    std::string dir;
-    RunFiles() {
-        char tmpl[] = "/tmp/transport_bench-XXXXXX";
-        if (::mkdtemp(tmpl) == nullptr) fail("mkdtemp failed");
-        dir = tmpl;
-    }
-    ~RunFiles() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-        platform::remove_unheld_objects(platform::ipc_scope());
-    }
+struct Options {
+    long calls = 40000, rounds = 8;
+    std::string placement = "same";
 };
 
-int run(int argc, char** argv) {
-    long calls = 40000, rounds = 8;
-    std::string placement_name = "same";
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string flag = argv[i];
-        if (flag == "--placement") {
-            placement_name = argv[i + 1];
-            continue;
-        }
-        const long value = std::atol(argv[i + 1]);
-        if (value <= 0) fail("bad value for " + flag);
-        if (flag == "--calls")
-            calls = value;
-        else if (flag == "--rounds")
-            rounds = value;
-        else
-            fail("unknown option " + flag + " (--calls N, --rounds R, --placement P)");
-    }
+std::optional<int> parse(int argc, char** argv, Options& o) {
+    CLI::App app(
+        "The same two-way call over a futex ping-pong, this system's interface, a Unix "
+        "socket pair, ZeroMQ and iceoryx.",
+        "transport_bench");
+    app.add_option("--calls", o.calls, "calls over each transport")
+        ->transform(ctl::whole_number(1));
+    app.add_option("--rounds", o.rounds, "alternating blocks the calls are measured in")
+        ->transform(ctl::whole_number(1));
+    app.add_option("--placement", o.placement,
+                   "same: both sides on processor 0; split: the caller on 0, the servers on 1; "
+                   "free: pinned nowhere")
+        ->check(CLI::IsMember({"same", "split", "free"}));
+    return parse_command_line(app, argc, argv);
+}
+
+// Pins this process as `name` says; where its servers go. `pinned` tells whether it could.
+Placement place(const std::string& name, bool& pinned) {
     Placement placement;
-    if (placement_name == "same") {
-        if (pin_to(0)) placement.server_cpu = 0;
-    } else if (placement_name == "split") {
-        if (pin_to(0) && pin_to(1)) {
-            pin_to(0);
+    if (name == "same") {
+        if (pin(0)) placement.server_cpu = 0;
+    } else if (name == "split") {
+        if (pin(0) && pin(1)) {
+            pin(0);
             placement.server_cpu = 1;
         }
-    } else if (placement_name != "free") {
-        fail("unknown placement " + placement_name + " (same, split, free)");
     }
-    const bool pinned = placement.server_cpu >= 0 || placement_name == "free";
-    // Objects of our own, whatever else runs on this machine.
-    ::setenv("VANTREL_IPC_SCOPE", ("transport_bench-" + std::to_string(::getpid())).c_str(), 1);
-    RunFiles files;
+    pinned = placement.server_cpu >= 0 || name == "free";
+    return placement;
+}
 
+// Every transport that runs here, in the order they are measured (the floor first), and the
+// reasons of those that do not.
+std::vector<Measured> start_transports(const Placement& placement, const std::string& dir,
+                                       std::vector<std::pair<std::string, std::string>>& skipped) {
     std::vector<Measured> all;
     all.push_back({"futex", std::make_unique<FutexTransport>(placement), {}});
     all.push_back({"interface", std::make_unique<InterfaceTransport>(placement), {}});
     all.push_back({"unix_socket", std::make_unique<SocketTransport>(placement), {}});
-    std::vector<std::pair<std::string, std::string>> skipped;
     std::string why_not;
-    if (auto t = start_zmq(placement, files.dir, why_not))
+    if (auto t = start_zmq(placement, dir, why_not))
         all.push_back({"zeromq", std::move(t), {}});
     else
         skipped.emplace_back("zeromq", why_not);
@@ -434,18 +352,15 @@ int run(int argc, char** argv) {
         all.push_back({"iceoryx", std::move(t), {}});
     else
         skipped.emplace_back("iceoryx", why_not);
+    return all;
+}
 
-    std::uint32_t next = 1;
-    for (auto& m : all) measure(m, 2000, next);  // warm-up of every path
-    for (auto& m : all) m.micros.clear();
-    const long block = std::max(1L, calls / rounds);
-    for (long r = 0; r < rounds; ++r)
-        for (auto& m : all) measure(m, block, next);
-
+void print_figures(const std::vector<Measured>& all, const std::string& placement, bool pinned,
+                   const std::vector<std::pair<std::string, std::string>>& skipped) {
     const double floor_median = percentile(all[0].micros, 0.5);
     const double floor_p99 = percentile(all[0].micros, 0.99);
     std::printf("calls_each=%zu\n", all[0].micros.size());
-    std::printf("placement=%s\n", pinned ? placement_name.c_str() : "free");
+    std::printf("placement=%s\n", pinned ? placement.c_str() : "free");
     for (const auto& m : all) {
         const double median = percentile(m.micros, 0.5), p99 = percentile(m.micros, 0.99);
         std::printf("%s_median_us=%.3f\n%s_p99_us=%.3f\n", m.name.c_str(), median, m.name.c_str(),
@@ -455,6 +370,23 @@ int run(int argc, char** argv) {
     }
     for (const auto& [name, reason] : skipped)
         std::printf("%s_skipped=%s\n", name.c_str(), reason.c_str());
+}
+
+int run(const Options& o) {
+    bool pinned = false;
+    const Placement placement = place(o.placement, pinned);
+    RunScope scope("transport_bench");
+    ScratchDir files("transport_bench");
+
+    std::vector<std::pair<std::string, std::string>> skipped;
+    std::vector<Measured> all = start_transports(placement, files.path(), skipped);
+    std::uint32_t next = 1;
+    for (auto& m : all) measure(m, 2000, next);  // warm-up of every path
+    for (auto& m : all) m.micros.clear();
+    const long block = std::max(1L, o.calls / o.rounds);
+    for (long r = 0; r < o.rounds; ++r)
+        for (auto& m : all) measure(m, block, next);
+    print_figures(all, o.placement, pinned, skipped);
     all.clear();  // ends the servers (and RouDi) before the files go
     return 0;
 }
@@ -462,10 +394,7 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    try {
-        return run(argc, argv);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "transport_bench: %s\n", e.what());
-        return 1;
-    }
+    Options options;
+    if (const auto status = parse(argc, argv, options)) return *status;
+    return run_main("transport_bench", [&] { return run(options); });
 }

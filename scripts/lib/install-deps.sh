@@ -5,7 +5,7 @@ install_deps() {
     local packages=(build-essential cmake ninja-build g++ clang libclang-rt-14-dev googletest
         libgtest-dev libgmock-dev libbenchmark-dev antlr libantlr-dev libsystemd-dev pkgconf
         file lintian systemd libzmq3-dev libiceoryx-posh-dev iceoryx libcpp-httplib-dev
-        nlohmann-json3-dev chromium wrk curl)
+        nlohmann-json3-dev libcli11-dev chromium wrk curl)
     local missing=()
     # The parser generator runs on Java; the machine may ship a JDK outside Debian's packages.
     command -v java >/dev/null 2>&1 || missing+=(default-jre-headless)

@@ -1,10 +1,11 @@
 // vantrel-gateway: the column selector over HTTP. Serves the selector's status, its event stream,
 // Prometheus metrics and a page for browsers, and takes motion requests and column edits from
-// holders of the token. See print_usage().
+// holders of the token. See describe() for the command line.
 
 #include <pthread.h>
 #include <signal.h>
 
+#include <CLI/CLI.hpp>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "platform/object_name.h"
+#include "tools/client/command_line.h"
 #include "tools/gateway/server.h"
 #include "tools/gateway/token.h"
 
@@ -25,59 +27,55 @@ struct UsageError {
     std::string message;
 };
 
-void print_usage(std::FILE* to) {
-    std::fprintf(
-        to,
-        "usage: vantrel-gateway [--listen ADDR:PORT] [--interface NAME] [--token-file PATH]\n"
-        "                       [--poll-ms MS]\n"
-        "Serves the column selector over HTTP: the page at /, the API under /api/v1, the event\n"
-        "stream at /api/v1/events and Prometheus metrics at /metrics.\n"
-        "  --listen ADDR:PORT  where to listen (default 127.0.0.1:%d; port 0 takes a free one);\n"
-        "                      on an address other than loopback every request needs the token\n"
-        "  --interface NAME    the selector's interface (default \"Vantrel\")\n"
-        "  --token-file PATH   the token that writes need (default %s); created with a random\n"
-        "                      token when missing, refused unless it is the user's own, mode 0600\n"
-        "  --poll-ms MS        how often the selector is read (default 200, 20 to 10000)\n"
-        "Interfaces are looked up in the IPC scope VANTREL_IPC_SCOPE.\n",
-        kDefaultPort, default_token_path().c_str());
-}
-
 struct Options {
     std::string listen = "127.0.0.1:" + std::to_string(kDefaultPort);
     std::string interface = "Vantrel";
-    std::string token_file;
+    std::string token_file = default_token_path();
     int poll_ms = 200;
+    ListenAddress address;  // --listen, checked
 };
 
+void describe(CLI::App& app, Options& o) {
+    app.description(
+        "Serves the column selector over HTTP: the page at /, the API under /api/v1, the event\n"
+        "stream at /api/v1/events and Prometheus metrics at /metrics.");
+    app.footer("Interfaces are looked up in the IPC scope VANTREL_IPC_SCOPE.");
+    app.add_option("--listen", o.listen,
+                   "where to listen (port 0 takes a free one); on an address other than "
+                   "loopback every request needs the token")
+        ->type_name("ADDR:PORT");
+    app.add_option("--interface", o.interface, "the selector's interface")
+        ->type_name("NAME")
+        ->check([](const std::string& name) { return name.empty() ? "needs a name" : ""; });
+    app.add_option("--token-file", o.token_file,
+                   "the token that writes need; created with a random token when missing, "
+                   "refused unless it is the user's own, mode 0600")
+        ->type_name("PATH");
+    app.add_option("--poll-ms", o.poll_ms, "how often the selector is read")
+        ->type_name("MS")
+        ->transform(vantrel::ctl::whole_number(20, 10000));
+    for (CLI::Option* option : app.get_options()) {
+        option->capture_default_str();
+        option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);  // the last one counts
+    }
+}
+
+// The options of the command line; exits after --help.
 Options parse(int argc, char** argv) {
     Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string word = argv[i];
-        auto value = [&] {
-            if (i + 1 >= argc) throw UsageError{word + " needs a value"};
-            return std::string(argv[++i]);
-        };
-        if (word == "--listen") {
-            o.listen = value();
-        } else if (word == "--interface") {
-            o.interface = value();
-            if (o.interface.empty()) throw UsageError{"--interface needs a name"};
-        } else if (word == "--token-file") {
-            o.token_file = value();
-        } else if (word == "--poll-ms") {
-            const std::string text = value();
-            char* end = nullptr;
-            const long ms = std::strtol(text.c_str(), &end, 10);
-            if (text.empty() || *end != '\0' || ms < 20 || ms > 10000)
-                throw UsageError{"--poll-ms must be a whole number from 20 to 10000, not \"" +
-                                 text + "\""};
-            o.poll_ms = static_cast<int>(ms);
-        } else if (word == "--help" || word == "-h") {
-            print_usage(stdout);
-            std::exit(0);
-        } else {
-            throw UsageError{"unknown argument \"" + word + "\""};
-        }
+    CLI::App app({}, "vantrel-gateway");
+    describe(app, o);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& help) {
+        std::exit(app.exit(help));
+    } catch (const CLI::ParseError& e) {
+        throw UsageError{e.what() + std::string("\n\n") + app.help()};
+    }
+    try {
+        o.address = parse_listen(o.listen);
+    } catch (const std::invalid_argument& e) {
+        throw UsageError{e.what() + std::string("\n\n") + app.help()};
     }
     if (o.token_file.empty()) o.token_file = default_token_path();
     return o;
@@ -85,11 +83,7 @@ Options parse(int argc, char** argv) {
 
 int run(const Options& o) {
     GatewayOptions options;
-    try {
-        options.listen = parse_listen(o.listen);
-    } catch (const std::invalid_argument& e) {
-        throw UsageError{e.what()};
-    }
+    options.listen = o.address;
     const Token token = load_or_create_token(o.token_file);
     options.token = token.value;
     options.poller.interface = o.interface;
@@ -130,8 +124,7 @@ int main(int argc, char** argv) {
     try {
         return run(parse(argc, argv));
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "vantrel-gateway: %s\n\n", e.message.c_str());
-        print_usage(stderr);
+        std::fprintf(stderr, "vantrel-gateway: %s\n", e.message.c_str());
         return kExitUsage;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vantrel-gateway: %s\n", e.what());

@@ -467,7 +467,16 @@ void Gateway::install_routes() {
         {"/api/v1/settings", "/api/v1/settings", Route::none, 0, {"PUT"}},
         {"/api/v1/call/{operation}", "/api/v1/call/", Route::name, 64, {"POST"}},
     };
+    configure_server();
+    install_handlers();
+    install_page_route();
+    install_status_routes();
+    install_motion_routes();
+    install_column_routes();
+    install_call_route();
+}
 
+void Gateway::configure_server() {
     httplib::Server& s = *server_;
     s.new_task_queue = [] { return new YieldingPool(kWorkers); };
     // Headers and body go out in separate writes: without this, Nagle's algorithm holds the body
@@ -482,6 +491,12 @@ void Gateway::install_routes() {
                            {"X-Content-Type-Options", "nosniff"},
                            {"X-Frame-Options", "DENY"},
                            {"Referrer-Policy", "no-referrer"}});
+}
+
+// What every request meets: the checks before routing, the JSON form of refusals and failures,
+// and the request counter.
+void Gateway::install_handlers() {
+    httplib::Server& s = *server_;
     s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         return refuse_before_routing(req, res) ? httplib::Server::HandlerResponse::Handled
                                                : httplib::Server::HandlerResponse::Unhandled;
@@ -509,11 +524,18 @@ void Gateway::install_routes() {
         hub_.count_request(current_route.empty() ? "unmatched" : current_route, res.status);
         current_route.clear();
     });
+}
 
-    s.Get("/", [this](const httplib::Request&, httplib::Response& res) {
+void Gateway::install_page_route() {
+    server_->Get("/", [this](const httplib::Request&, httplib::Response& res) {
         res.set_header("Content-Security-Policy", page_policy_);
         res.set_content(page_, "text/html; charset=utf-8");
     });
+}
+
+// What the gateway reads and keeps: metrics, status, events and the operations it started.
+void Gateway::install_status_routes() {
+    httplib::Server& s = *server_;
     s.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
         res.set_content(hub_.metrics(), "text/plain; version=0.0.4; charset=utf-8");
     });
@@ -537,6 +559,10 @@ void Gateway::install_routes() {
               else
                   send(res, {200, op->json()});
           });
+}
+
+void Gateway::install_motion_routes() {
+    httplib::Server& s = *server_;
     s.Post("/api/v1/home", [this](const httplib::Request& req, httplib::Response& res) {
         body_object(req, {});
         run_command(res, [](Poller::Access& a) { return start_motion(a, std::nullopt); });
@@ -547,6 +573,11 @@ void Gateway::install_routes() {
         const int column = int_field(body, "column", 0, 64);
         run_command(res, [column](Poller::Access& a) { return start_motion(a, column); });
     });
+}
+
+// The column statistics and the selector's settings.
+void Gateway::install_column_routes() {
+    httplib::Server& s = *server_;
     s.Put("/api/v1/columns/([0-9]{1,9})", [this](const httplib::Request& req,
                                                  httplib::Response& res) {
         const int column = std::stoi(req.matches[1].str());
@@ -578,8 +609,12 @@ void Gateway::install_routes() {
         run_command(res,
                     [=](Poller::Access& a) { return change_settings(a, auto_switch, p1, p3); });
     });
-    s.Post("/api/v1/call/([A-Za-z_]{1,64})", [this](const httplib::Request& req,
-                                                    httplib::Response& res) {
+}
+
+// Any operation by name, as vantrelctl calls it; motions go the way of the motion routes.
+void Gateway::install_call_route() {
+    server_->Post("/api/v1/call/([A-Za-z_]{1,64})", [this](const httplib::Request& req,
+                                                           httplib::Response& res) {
         const std::string name = req.matches[1].str();
         const auto named = ctl::find_operation(name);
         if (!named) return send(res, error_reply(404, "no operation \"" + name + "\""));

@@ -108,6 +108,13 @@ class Gateway {
     };
     struct Stream;
     void install_routes();
+    void configure_server();
+    void install_handlers();
+    void install_page_route();
+    void install_status_routes();
+    void install_motion_routes();
+    void install_column_routes();
+    void install_call_route();
     bool refuse_before_routing(const httplib::Request& req, httplib::Response& res);
     bool host_allowed(const std::string& host) const;
     bool authorised(const httplib::Request& req) const;
