@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include "interface/clients.h"
 #include "platform/object_name.h"
@@ -55,6 +58,23 @@ TEST_F(VantrelctlAlone, AnInterfaceHeldButNotServedTimesOutAndKeepsItsTimeOut) {
                     "not be running"))
         << run.output;
     EXPECT_EQ(holder.call_timeout(), 4000);  // the shared time-out is never written
+
+    // Many callers with time-outs of their own, half of them killed in the middle of their wait:
+    // each of the others ends within its limit (4: nobody answered; 2: another caller held the
+    // interface all along), and none leaves its value behind for the interface's other users.
+    std::vector<std::unique_ptr<test::ChildProcess>> callers;
+    for (int i = 0; i < 20; ++i)
+        callers.push_back(std::make_unique<test::ChildProcess>(test::tool_command(
+            "vantrelctl", {"--timeout", std::to_string(300 + 50 * i), "get_capacity"})));
+    const auto started = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    for (int i = 0; i < 20; i += 2) callers[i]->kill9();
+    for (int i = 1; i < 20; i += 2) {
+        const int status = callers[i]->wait();
+        EXPECT_TRUE(status == 4 || status == 2) << "caller " << i << " ended with " << status;
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(holder.call_timeout(), 4000);
 
     // A selector's interface asked for a board manager's operation: code 12 would mean
     // device_present there, so the call is refused instead of answered wrongly.
