@@ -50,9 +50,12 @@ std::string untrusted_chain(const std::string& real_file) {
     return {};
 }
 
-void refuse_untrusted(const std::string& path) {
+// The file `path` names, without links, once it is known that only root or this user could have
+// changed it; `path` itself when it cannot be resolved (dlopen then says what is wrong with it).
+// The file is loaded by this name, so a link swapped after the check cannot lead elsewhere.
+std::string trusted_file(const std::string& path) {
     const std::string file = real_path(path);
-    if (file.empty()) return;  // dlopen says what is wrong with it
+    if (file.empty()) return path;
     // A link could lead a trusted-looking name elsewhere: the place of the name counts too.
     const std::string parent = path.substr(0, path.find_last_of('/') + 1);
     const std::string real_parent = real_path(parent.empty() ? "." : parent);
@@ -60,6 +63,7 @@ void refuse_untrusted(const std::string& path) {
     if (why.empty() && !real_parent.empty() && real_parent != "/")
         why = untrusted_chain(real_parent);
     if (!why.empty()) throw Exception("motion library " + path + " refused: " + why);
+    return file;
 }
 
 template <class Function>
@@ -98,9 +102,10 @@ FlexLibrary built_in_flex_library() {
 }
 
 FlexLibrary load_flex_library(const std::string& path) {
-    if (path.find('/') != std::string::npos) refuse_untrusted(path);
+    // A bare name is looked up where the system keeps its libraries.
+    const std::string file = path.find('/') != std::string::npos ? trusted_file(path) : path;
     // Bound at once, and kept to itself: its names must not stand in for the program's own.
-    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* cause = ::dlerror();
         throw Exception("motion library " + path +
