@@ -192,14 +192,12 @@ void Pci7344::read_pos_rtn(std::uint8_t axis, std::int32_t& position) {
             status = lib().flex_read_pos_rtn(board(), axis, &fresh);
             if (status != 0 && (status != FLEX_READ_BUFFER_NOT_EMPTY || read == kReads))
                 message = "Pci7344::read_pos_rtn -- " + describe(status);
+            // Flushed under the same hold, so that no other reader meets the stale data first.
+            if (status == FLEX_READ_BUFFER_NOT_EMPTY) flush_rdb();
         }
         if (status == 0) {
             position = fresh;
             return;
-        }
-        if (status == FLEX_READ_BUFFER_NOT_EMPTY) {
-            Hold held(*this);
-            flush_rdb();
         }
         if (!message.empty()) throw Pci7344_Exception(std::move(message), status);
     }
