@@ -136,10 +136,11 @@ std::string describe(const struct stat& st) {
 }
 
 // A file this process may use as an object: a regular file of its effective user that no other
-// user can read or write, reachable under no other name.
+// user can read or write, reachable under no other name. No name at all is fine: the last holder
+// removed it since it was opened, and the opener starts over once it has the gate.
 bool trusted(const struct stat& st) {
     return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0 &&
-           st.st_nlink == 1;
+           st.st_nlink <= 1;
 }
 
 [[noreturn]] void refuse(const std::string& path, const struct stat& st) {

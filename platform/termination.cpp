@@ -3,6 +3,7 @@
 #include <sched.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 
 namespace vantrel::platform {
@@ -18,10 +19,13 @@ static_assert(std::atomic<const TerminationWake*>::is_always_lock_free);
 static_assert(std::atomic<int>::is_always_lock_free);
 
 void on_signal(int) {
+    const int interrupted_errno =
+        errno;  // the wake-up is a system call; the thread's errno is not ours
     requested.store(true);
     handlers_calling.fetch_add(1);
     if (const TerminationWake* wake = registered_wake.load()) wake->call();
     handlers_calling.fetch_sub(1);
+    errno = interrupted_errno;
 }
 
 }  // namespace
