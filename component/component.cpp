@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "framework/service_notifier.h"
+#include "component/service_notifier.h"
 #include "framework/timer.h"
 #include "interface/clients.h"
 #include "interface/interface_server.h"

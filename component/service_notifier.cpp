@@ -1,4 +1,4 @@
-#include "framework/service_notifier.h"
+#include "component/service_notifier.h"
 
 #include <systemd/sd-daemon.h>
 
