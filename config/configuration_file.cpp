@@ -14,6 +14,7 @@
 
 #include "config/config_reader.h"
 #include "config/paths.h"
+#include "platform/file_status.h"
 
 namespace vantrel {
 
@@ -41,15 +42,6 @@ std::string parent_of(const std::string& path) {
     return path.substr(0, slash + 1);
 }
 
-std::string kind_of(mode_t mode) {
-    if (S_ISDIR(mode)) return "a directory";
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISCHR(mode)) return "a character device";
-    if (S_ISBLK(mode)) return "a block device";
-    if (S_ISSOCK(mode)) return "a socket";
-    return "not a regular file";
-}
-
 // Reads the whole regular file at `path`, at most kMaxFileBytes. Opened without blocking, so that
 // a FIFO or a device is refused at once instead of being waited for or read without end. False
 // with the cause in `failure`.
@@ -63,7 +55,7 @@ bool read_whole_file(const std::string& path, std::string& text, std::string& fa
     if (::fstat(fd, &st) != 0) {
         failure = std::strerror(errno);
     } else if (!S_ISREG(st.st_mode)) {
-        failure = "not a regular file (" + kind_of(st.st_mode) + ")";
+        failure = std::string("not a regular file (") + platform::file_type_text(st.st_mode) + ")";
     } else if (static_cast<std::uint64_t>(st.st_size) > ConfigurationFile::kMaxFileBytes) {
         failure = "larger than the limit of " +
                   std::to_string(ConfigurationFile::kMaxFileBytes / (1024 * 1024)) + " MiB (" +

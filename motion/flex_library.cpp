@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/exception.h"
+#include "platform/file_status.h"
 
 namespace vantrel {
 namespace {
@@ -31,7 +32,7 @@ std::string untrusted(const std::string& path, bool directory) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return path + " cannot be examined";
     if (st.st_uid != 0 && st.st_uid != ::geteuid())
-        return path + " belongs to user " + std::to_string(st.st_uid);
+        return path + " belongs to " + platform::user_text(st.st_uid);
     const bool shared_write = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
     if (shared_write && !(directory && (st.st_mode & S_ISVTX) != 0))
         return path + " is writable by other users";

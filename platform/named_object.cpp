@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,11 +9,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include "platform/error.h"
+#include "platform/file_status.h"
 
 namespace vantrel::platform {
 namespace {
@@ -105,31 +103,10 @@ bool still_at_path(int fd, const std::string& path) {
            ours.st_dev == current.st_dev && ours.st_ino == current.st_ino && ours.st_nlink > 0;
 }
 
-std::string user_name(uid_t uid) {
-    struct passwd entry {};
-    struct passwd* found = nullptr;
-    std::vector<char> buffer(16384);
-    std::string text;
-    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
-        text = std::string(found->pw_name) + " ";
-    return text + "(uid " + std::to_string(uid) + ")";
-}
-
-const char* type_name(mode_t mode) {
-    if (S_ISREG(mode)) return "a regular file";
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISLNK(mode)) return "a symbolic link";
-    if (S_ISDIR(mode)) return "a directory";
-    if (S_ISSOCK(mode)) return "a socket";
-    return "a device";
-}
-
 // "a FIFO, owner nobody (uid 65534), mode 0666"
 std::string describe(const struct stat& st) {
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-    std::string text =
-        std::string(type_name(st.st_mode)) + ", owner " + user_name(st.st_uid) + ", mode " + mode;
+    std::string text = std::string(file_type_text(st.st_mode)) + ", owner " + user_text(st.st_uid) +
+                       ", mode " + mode_text(st.st_mode);
     if (S_ISREG(st.st_mode) && st.st_nlink != 1)
         text += ", " + std::to_string(st.st_nlink) + " links";
     return text;
@@ -146,7 +123,7 @@ bool trusted(const struct stat& st) {
 [[noreturn]] void refuse(const std::string& path, const struct stat& st) {
     throw_error(PlatformErrc::untrusted,
                 path + " is " + describe(st) + "; only a private regular file of " +
-                    user_name(::geteuid()) + " is used",
+                    user_text(::geteuid()) + " is used",
                 0);
 }
 

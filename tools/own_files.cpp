@@ -1,31 +1,19 @@
 #include "tools/own_files.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <vector>
+
+#include "platform/file_status.h"
 
 namespace vantrel::simtool {
 namespace {
 
-std::string mode_text(mode_t mode) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
-    return text;
-}
-
-std::string kind_text(mode_t mode) {
-    if (S_ISDIR(mode)) return "a directory";
-    if (S_ISLNK(mode)) return "a symbolic link";
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISSOCK(mode)) return "a socket";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-    return "a regular file";
-}
+using platform::file_type_text;
+using platform::mode_text;
+using platform::user_text;
 
 bool others_may_write(mode_t mode) {
     return (mode & (S_IWGRP | S_IWOTH)) != 0;
@@ -38,7 +26,7 @@ std::string owner_and_mode(const struct stat& st) {
 // Why a file with this status is not trusted; empty when it is.
 std::string untrusted_status(const std::string& path, const struct stat& st) {
     if (!S_ISREG(st.st_mode))
-        return path + " is " + kind_text(st.st_mode) + ", not a regular file (" +
+        return path + " is " + file_type_text(st.st_mode) + ", not a regular file (" +
                owner_and_mode(st) + ")";
     if (st.st_uid != ::geteuid())
         return path + " belongs to " + user_text(st.st_uid) + ", not to " + user_text(::geteuid()) +
@@ -50,20 +38,11 @@ std::string untrusted_status(const std::string& path, const struct stat& st) {
 
 }  // namespace
 
-std::string user_text(uid_t uid) {
-    const std::string number = "uid " + std::to_string(uid);
-    std::vector<char> buffer(16384);
-    struct passwd entry {};
-    struct passwd* found = nullptr;
-    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
-        return std::string(found->pw_name) + " (" + number + ")";
-    return number;
-}
-
 std::string untrusted_directory(const std::string& dir) {
     struct stat st {};
     if (::lstat(dir.c_str(), &st) != 0) return "can't examine " + dir + ": " + std::strerror(errno);
-    if (!S_ISDIR(st.st_mode)) return dir + " is " + kind_text(st.st_mode) + ", not a directory";
+    if (!S_ISDIR(st.st_mode))
+        return dir + " is " + file_type_text(st.st_mode) + ", not a directory";
     if (st.st_uid != ::geteuid())
         return dir + " belongs to " + user_text(st.st_uid) + ", not to " + user_text(::geteuid()) +
                " (mode " + mode_text(st.st_mode) + ")";

@@ -19,9 +19,6 @@
 
 namespace vantrel::simtool {
 
-// "nobody (uid 65534)"; the number alone when the user has no name.
-std::string user_text(uid_t uid);
-
 // Empty when `dir` (an absolute path without symbolic links) is trusted; else why not, naming
 // the directory, its owner and its mode.
 std::string untrusted_directory(const std::string& dir);

@@ -12,8 +12,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/file_status.h"
+
 namespace vantrel::gateway {
 namespace {
+
+using platform::mode_text;
+using platform::user_text;
 
 // A token file holds one line; anything longer is not ours.
 constexpr off_t kMaxFileSize = 4096;
@@ -93,17 +98,6 @@ bool create(const std::string& path, Token& out) {
     return true;
 }
 
-std::string owner_name(uid_t uid) {
-    const passwd* pw = ::getpwuid(uid);
-    return pw ? std::string(pw->pw_name) + " (" + std::to_string(uid) + ")" : std::to_string(uid);
-}
-
-std::string mode_text(mode_t mode) {
-    char buffer[8];
-    std::snprintf(buffer, sizeof buffer, "%04o", static_cast<unsigned>(mode & 07777));
-    return buffer;
-}
-
 bool token_character(char c) {
     // The characters a Bearer token may hold.
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
@@ -116,7 +110,7 @@ Token read_existing(const std::string& path, int fd) {
     if (::fstat(fd, &st) != 0) fail(path, "cannot examine: " + system_error(errno));
     if (!S_ISREG(st.st_mode)) fail(path, "not a regular file");
     if (st.st_uid != ::geteuid())
-        fail(path, "owned by " + owner_name(st.st_uid) + ", not by " + owner_name(::geteuid()));
+        fail(path, "owned by " + user_text(st.st_uid) + ", not by " + user_text(::geteuid()));
     if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
         fail(path, "mode " + mode_text(st.st_mode) +
                        " lets group or others at it; it must be 0600 (chmod 600 \"" + path + "\")");
