@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "config/config_reader.h"
+#include "config/file_io.h"
 #include "config/paths.h"
 #include "platform/file_status.h"
 
@@ -40,64 +41,6 @@ std::string parent_of(const std::string& path) {
     const auto slash = path.rfind('/');
     if (slash == std::string::npos) return "./";
     return path.substr(0, slash + 1);
-}
-
-// Reads the whole regular file at `path`, at most kMaxFileBytes. Opened without blocking, so that
-// a FIFO or a device is refused at once instead of being waited for or read without end. False
-// with the cause in `failure`.
-bool read_whole_file(const std::string& path, std::string& text, std::string& failure) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        failure = std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        failure = std::strerror(errno);
-    } else if (!S_ISREG(st.st_mode)) {
-        failure = std::string("not a regular file (") + platform::file_type_text(st.st_mode) + ")";
-    } else if (static_cast<std::uint64_t>(st.st_size) > ConfigurationFile::kMaxFileBytes) {
-        failure = "larger than the limit of " +
-                  std::to_string(ConfigurationFile::kMaxFileBytes / (1024 * 1024)) + " MiB (" +
-                  std::to_string(st.st_size) + " bytes)";
-    }
-    if (!failure.empty()) {
-        ::close(fd);
-        return false;
-    }
-    // Up to one byte beyond the limit, to see a file that grew while it was read.
-    text.resize(std::min<std::uint64_t>(st.st_size, ConfigurationFile::kMaxFileBytes) + 1);
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) failure = std::strerror(errno);
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-        if (done == text.size() && done <= ConfigurationFile::kMaxFileBytes)
-            text.resize(std::min(done * 2, ConfigurationFile::kMaxFileBytes + 1));
-    }
-    ::close(fd);
-    if (failure.empty() && done > ConfigurationFile::kMaxFileBytes)
-        failure = "larger than the limit of " +
-                  std::to_string(ConfigurationFile::kMaxFileBytes / (1024 * 1024)) + " MiB";
-    text.resize(done);
-    return failure.empty();
-}
-
-bool write_all(int fd, const std::string& text) {
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // Opens a new file next to `target` that nobody else uses. Created like any new file (mode 0666
@@ -345,7 +288,7 @@ int ConfigurationFile::load_config(const std::string& path) {
     // directory, a FIFO, no read permission, an input error, too large) leaves the store as it
     // was.
     std::string text;
-    if (!read_whole_file(normalised, text, load_failure_)) return CONFIG_IO_FAILED;
+    if (!read_whole_file(normalised, kMaxFileBytes, text, load_failure_)) return CONFIG_IO_FAILED;
     file_name_ = std::move(normalised);
     entries_.clear();
     std::istringstream in(std::move(text));

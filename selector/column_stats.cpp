@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "config/file_io.h"
 #include "platform/exception.h"
 
 namespace vantrel {
@@ -37,20 +38,10 @@ std::string errno_text() {
 // Copies the file at `path` byte for byte to a new file beside it named after the date and time
 // (never over an existing one, with the original's permission bits). Empty on success, else why.
 std::string copy_aside(const std::string& path, std::string& copy) {
-    const int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return path + ": " + errno_text();
-    std::string text;
-    struct stat st {};
-    bool ok = ::fstat(in, &st) == 0;
-    char buffer[1 << 16];
-    for (ssize_t n; ok && (n = ::read(in, buffer, sizeof buffer)) != 0;) {
-        if (n > 0)
-            text.append(buffer, static_cast<std::size_t>(n));
-        else
-            ok = errno == EINTR;
-    }
-    ::close(in);
-    if (!ok) return path + ": " + errno_text();
+    std::string text, failure;
+    mode_t mode = 0;
+    if (!read_whole_file(path, ConfigurationFile::kMaxFileBytes, text, failure, &mode))
+        return path + ": " + failure;
 
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -59,18 +50,11 @@ std::string copy_aside(const std::string& path, std::string& copy) {
     int out = -1;
     for (int n = 1; out < 0 && n <= 100; ++n) {
         copy = path + ".unread-" + stamp + (n > 1 ? "-" + std::to_string(n) : "");
-        out = ::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0666);
+        out = ::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0666);
         if (out < 0 && errno != EEXIST) break;
     }
     if (out < 0) return copy + ": " + errno_text();
-    for (std::size_t done = 0; ok && done < text.size();) {
-        const ssize_t n = ::write(out, text.data() + done, text.size() - done);
-        if (n > 0)
-            done += static_cast<std::size_t>(n);
-        else
-            ok = n < 0 && errno == EINTR;
-    }
-    ok = ok && ::fsync(out) == 0;
+    const bool ok = write_all(out, text) && ::fsync(out) == 0;
     std::string error = ok ? "" : copy + ": " + errno_text();
     if (::close(out) != 0 && ok) error = copy + ": " + errno_text();
     if (!error.empty()) ::unlink(copy.c_str());
