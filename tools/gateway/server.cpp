@@ -306,6 +306,18 @@ bool Gateway::Route::matches(const std::string& path) const {
     return true;
 }
 
+std::string Gateway::Route::pattern() const {
+    if (segment == none) return prefix;
+    const std::string characters = segment == digits ? "[0-9]" : "[A-Za-z_]";
+    return prefix + "(" + characters + "{1," + std::to_string(max_length) + "})";
+}
+
+std::string Gateway::path_of(const std::string& label) const {
+    for (const Route& route : routes_)
+        if (route.label == label) return route.pattern();
+    throw std::logic_error("vantrel-gateway has no route " + label);
+}
+
 struct Gateway::Stream {
     bool opened = false;
     std::uint64_t last = 0;
@@ -527,7 +539,7 @@ void Gateway::install_handlers() {
 }
 
 void Gateway::install_page_route() {
-    server_->Get("/", [this](const httplib::Request&, httplib::Response& res) {
+    server_->Get(path_of("/"), [this](const httplib::Request&, httplib::Response& res) {
         res.set_header("Content-Security-Policy", page_policy_);
         res.set_content(page_, "text/html; charset=utf-8");
     });
@@ -536,20 +548,20 @@ void Gateway::install_page_route() {
 // What the gateway reads and keeps: metrics, status, events and the operations it started.
 void Gateway::install_status_routes() {
     httplib::Server& s = *server_;
-    s.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
+    s.Get(path_of("/metrics"), [this](const httplib::Request&, httplib::Response& res) {
         res.set_content(hub_.metrics(), "text/plain; version=0.0.4; charset=utf-8");
     });
-    s.Get("/api/v1/status", [this](const httplib::Request&, httplib::Response& res) {
+    s.Get(path_of("/api/v1/status"), [this](const httplib::Request&, httplib::Response& res) {
         const auto [status, body] = hub_.status_reply();
         res.status = status;
         res.set_content(*body, "application/json");
     });
-    s.Get("/api/v1/events",
+    s.Get(path_of("/api/v1/events"),
           [this](const httplib::Request&, httplib::Response& res) { open_stream(res); });
-    s.Get("/api/v1/operations", [this](const httplib::Request&, httplib::Response& res) {
+    s.Get(path_of("/api/v1/operations"), [this](const httplib::Request&, httplib::Response& res) {
         send(res, {200, hub_.operations_json()});
     });
-    s.Get("/api/v1/operations/([0-9]{1,19})",
+    s.Get(path_of("/api/v1/operations/{id}"),
           [this](const httplib::Request& req, httplib::Response& res) {
               const auto op = hub_.operation(std::stoull(req.matches[1].str()));
               if (!op)
@@ -563,11 +575,11 @@ void Gateway::install_status_routes() {
 
 void Gateway::install_motion_routes() {
     httplib::Server& s = *server_;
-    s.Post("/api/v1/home", [this](const httplib::Request& req, httplib::Response& res) {
+    s.Post(path_of("/api/v1/home"), [this](const httplib::Request& req, httplib::Response& res) {
         body_object(req, {});
         run_command(res, [](Poller::Access& a) { return start_motion(a, std::nullopt); });
     });
-    s.Post("/api/v1/column", [this](const httplib::Request& req, httplib::Response& res) {
+    s.Post(path_of("/api/v1/column"), [this](const httplib::Request& req, httplib::Response& res) {
         const Json body = body_object(req, {"column"});
         if (!body.contains("column")) throw BadRequest{"\"column\" is missing (0 parks)"};
         const int column = int_field(body, "column", 0, 64);
@@ -578,7 +590,7 @@ void Gateway::install_motion_routes() {
 // The column statistics and the selector's settings.
 void Gateway::install_column_routes() {
     httplib::Server& s = *server_;
-    s.Put("/api/v1/columns/([0-9]{1,9})", [this](const httplib::Request& req,
+    s.Put(path_of("/api/v1/columns/{n}"), [this](const httplib::Request& req,
                                                  httplib::Response& res) {
         const int column = std::stoi(req.matches[1].str());
         const Json body = body_object(req, {"type", "samples"});
@@ -590,12 +602,12 @@ void Gateway::install_column_routes() {
         if (!type && !samples) throw BadRequest{"give \"type\", \"samples\" or both"};
         run_command(res, [=](Poller::Access& a) { return set_column(a, column, type, samples); });
     });
-    s.Post("/api/v1/samples/increment",
+    s.Post(path_of("/api/v1/samples/increment"),
            [this](const httplib::Request& req, httplib::Response& res) {
                body_object(req, {});
                run_command(res, [](Poller::Access& a) { return increment_samples(a); });
            });
-    s.Put("/api/v1/settings", [this](const httplib::Request& req, httplib::Response& res) {
+    s.Put(path_of("/api/v1/settings"), [this](const httplib::Request& req, httplib::Response& res) {
         const Json body =
             body_object(req, {"auto_column_switch", "p1_pres_limit", "p3_pres_limit"});
         std::optional<bool> auto_switch;
@@ -613,8 +625,8 @@ void Gateway::install_column_routes() {
 
 // Any operation by name, as vantrelctl calls it; motions go the way of the motion routes.
 void Gateway::install_call_route() {
-    server_->Post("/api/v1/call/([A-Za-z_]{1,64})", [this](const httplib::Request& req,
-                                                           httplib::Response& res) {
+    server_->Post(path_of("/api/v1/call/{operation}"), [this](const httplib::Request& req,
+                                                              httplib::Response& res) {
         const std::string name = req.matches[1].str();
         const auto named = ctl::find_operation(name);
         if (!named) return send(res, error_reply(404, "no operation \"" + name + "\""));

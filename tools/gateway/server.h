@@ -105,7 +105,11 @@ class Gateway {
         std::size_t max_length = 0;
         std::vector<std::string> methods;
         bool matches(const std::string& path) const;
+        // The same shape as httplib matches it, the last segment captured.
+        std::string pattern() const;
     };
+    // The pattern of the route that `label` names: handlers take their paths from the table.
+    std::string path_of(const std::string& label) const;
     struct Stream;
     void install_routes();
     void configure_server();
