@@ -7,10 +7,6 @@
 namespace vantrel::ctl {
 namespace {
 
-Json optional_json(const auto& value) {
-    return value ? Json(*value) : Json(nullptr);
-}
-
 // Reals are sent as JSON numbers; the wire can carry what JSON cannot (NaN, infinities).
 Json real_json(double value) {
     return std::isfinite(value) ? Json(value) : Json(nullptr);

@@ -23,6 +23,12 @@ using Json = nlohmann::ordered_json;
 // One line of JSON, bad UTF-8 replaced.
 std::string dump(const Json& json);
 
+// The value, or null when there is none (an answer that did not come).
+template <class T>
+Json optional_json(const std::optional<T>& value) {
+    return value ? Json(*value) : Json(nullptr);
+}
+
 Json value_json(const Value& value);
 Json status_json(const Snapshot& s, const std::string& interface);
 // {"interface", "operation", "code", "result": 0, "values": [...]}

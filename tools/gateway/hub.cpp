@@ -7,7 +7,7 @@
 namespace vantrel::gateway {
 namespace {
 
-const char* const kOutcomes[] = {"reached", "failed", "timed_out", "no_answer"};
+using ctl::optional_json;
 
 Json settings_json(const ctl::Snapshot& s) {
     return {{"name", s.name},
@@ -18,10 +18,6 @@ Json settings_json(const ctl::Snapshot& s) {
             {"auto_column_switch", s.auto_switch},
             {"p1_pres_limit", s.p1_limit},
             {"p3_pres_limit", s.p3_limit}};
-}
-
-Json optional_json(const auto& value) {
-    return value ? Json(*value) : Json(nullptr);
 }
 
 Json failure_body(const Reading& r, const std::string& interface) {
@@ -50,7 +46,9 @@ Json OperationRecord::json() const {
 Hub::Hub(std::string interface) : interface_(std::move(interface)) {
     status_body_ =
         std::make_shared<const std::string>(ctl::dump(failure_body(reading_, interface_)));
-    for (const char* outcome : kOutcomes) moves_[outcome] = 0;
+    for (const auto kind : {ctl::WaitOutcome::reached, ctl::WaitOutcome::failed,
+                            ctl::WaitOutcome::timed_out, ctl::WaitOutcome::no_answer})
+        moves_[ctl::outcome_name(kind)] = 0;
 }
 
 void Hub::publish(Reading reading) {
