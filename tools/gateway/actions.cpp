@@ -8,12 +8,18 @@
 namespace vantrel::gateway {
 namespace {
 
-// 503 for a call the selector did not answer, with the call result and what it means.
-Reply unanswered(const Poller::Access& a, const std::string& operation, int result) {
-    Reply reply{503, ctl::failure_json(a.session.interface(), operation, std::nullopt, result,
-                                       ctl::describe_failure(a.session, operation, result))};
+// 503 for a call that was not answered or not served, with the call result and what it means.
+Reply not_served(const std::string& interface, const std::string& operation,
+                 std::optional<int> code, int result, const std::string& message) {
+    Reply reply{503, ctl::failure_json(interface, operation, code, result, message)};
     reply.body["status"] = 503;
     return reply;
+}
+
+// 503 for a call the selector did not answer.
+Reply unanswered(const Poller::Access& a, const std::string& operation, int result) {
+    return not_served(a.session.interface(), operation, std::nullopt, result,
+                      ctl::describe_failure(a.session, operation, result));
 }
 
 // The call results of one step after another; the first failure is the one reported.
@@ -151,9 +157,7 @@ Reply call_operation(Poller::Access& a, const std::string& interface, std::optio
     ctl::GenericClient client(interface, kind.value_or(ctl::kind_for_interface(interface)));
     ctl::Session session(client, a.options.call_timeout_ms);
     auto failure = [&](int result, const std::string& message) {
-        Reply reply{503, ctl::failure_json(interface, op.name, op.code, result, message)};
-        reply.body["status"] = 503;
-        return reply;
+        return not_served(interface, op.name, op.code, result, message);
     };
     if (const int r = session.open(); r != 0)
         return failure(r, ctl::describe_failure(session, op.name, r));

@@ -148,6 +148,10 @@ std::optional<OperationRecord> Hub::operation(std::uint64_t id) const {
 
 Json Hub::operations_json() const {
     std::lock_guard lock(mutex_);
+    return operations_json_locked();
+}
+
+Json Hub::operations_json_locked() const {
     Json list = Json::array();
     for (auto it = operations_.rbegin(); it != operations_.rend(); ++it) list.push_back(it->json());
     return list;
@@ -155,14 +159,11 @@ Json Hub::operations_json() const {
 
 Event Hub::snapshot_event() const {
     std::lock_guard lock(mutex_);
-    Json operations = Json::array();
-    for (auto it = operations_.rbegin(); it != operations_.rend(); ++it)
-        operations.push_back(it->json());
     const bool up = reading_.answered;
     Json data = {{"up", up},
                  {"status", up ? ctl::status_json(reading_.snapshot, interface_) : Json(nullptr)},
                  {"error", up ? Json(nullptr) : failure_body(reading_, interface_)},
-                 {"operations", operations}};
+                 {"operations", operations_json_locked()}};
     return {last_event_, "snapshot", ctl::dump(data)};
 }
 

@@ -106,6 +106,7 @@ class Hub {
     void emit(const std::string& name, const Json& data);  // under the lock
     void emit_changes(const Reading& before, const Reading& after);
     Json status_json_locked() const;
+    Json operations_json_locked() const;
 
     const std::string interface_;
     mutable std::mutex mutex_;
