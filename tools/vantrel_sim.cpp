@@ -19,6 +19,7 @@
 #include <stdexcept>
 
 #include "config/configuration_file.h"
+#include "config/file_io.h"
 #include "interface/component_interface.h"
 #include "platform/clock.h"
 #include "platform/named_object.h"
@@ -285,10 +286,15 @@ std::string stop_one(const Member& m, const Started& p, long grace_ms, bool& sto
     }
     if (signal_ours(p, SIGTERM) && wait_gone(p, std::min(grace_ms, kSignalGraceMs)))
         return "stopped with SIGTERM (it did not end on \"kill\")";
-    if (signal_ours(p, SIGKILL) && wait_gone(p, kSignalGraceMs))
+    const bool killed = signal_ours(p, SIGKILL);
+    const int cause = errno;  // of the signal, before the wait can change it
+    if (killed && wait_gone(p, kSignalGraceMs))
         return "stopped with SIGKILL (it ended neither on \"kill\" nor on SIGTERM)";
     stopped = false;
-    return std::string("could not be stopped: ") + std::strerror(errno);
+    if (killed)
+        return "could not be stopped: still there " + std::to_string(kSignalGraceMs) +
+               " ms after SIGKILL";
+    return std::string("could not be stopped: ") + std::strerror(cause);
 }
 
 // Stops the processes of `record` in the reverse order of their start.
@@ -403,7 +409,7 @@ void write_record(const std::string& dir, const RunRecord& record) {
     std::string error;
     const int fd = open_own_file(temporary, O_WRONLY | O_CREAT | O_EXCL, 0600, error);
     if (fd < 0) throw std::runtime_error(error);
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    const bool written = write_all(fd, text);
     if (::close(fd) != 0 || !written || ::rename(temporary.c_str(), path.c_str()) != 0) {
         ::unlink(temporary.c_str());
         throw std::runtime_error("can't write " + path);
@@ -544,8 +550,7 @@ int write_defaults(const std::string& dir, std::ostream& out, std::ostream& err)
         if (::lstat(path.c_str(), &st) == 0) continue;
         std::string error;
         const int fd = open_own_file(path, O_WRONLY | O_CREAT | O_EXCL, 0644, error);
-        const std::size_t size = std::strlen(f.text);
-        const bool ok = fd >= 0 && ::write(fd, f.text, size) == static_cast<ssize_t>(size);
+        const bool ok = fd >= 0 && write_all(fd, f.text);
         if (fd >= 0 && ::close(fd) != 0) error = "can't write " + path;
         if (!ok || !error.empty()) {
             err << "vantrel-sim: " << (error.empty() ? "can't write " + path : error) << std::endl;
