@@ -42,10 +42,12 @@ enum CallResult : int {
     kCallDone = 0,             // done; a two-way call's outputs hold its results
     kCallNoRecord = 1,         // the record could not be built
     kCallMutexTimeout = 2,     // the action mutex was not obtained within the call time-out
-    kCallQueueFull = 3,        // the record did not fit in the command queue
+    kCallQueueFull = 3,        // the record did not fit in the command queue (or the queue's
+                               // lock was held beyond its limit by a stuck peer)
     kCallNoCompletion = 4,     // no completion within the call time-out
     kCallOtherCompletion = 5,  // a completion came, but for another call id
-    kCallNotOpen = 6,          // the interface (or, for this operation, its result slots) unusable
+    kCallNotOpen = 6,          // the interface (or, for this operation, its result slots) unusable,
+                               // or the results could not be read (lock held beyond its limit)
 };
 
 const char* describe_call_result(int result);
